@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything the client, its tests and its desktop tests need on a fresh Debian machine.
+set -euo pipefail
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libsqlite3-dev sqlite3 libicu-dev libcurl4-openssl-dev libsodium-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  locales xvfb xdotool x11-utils imagemagick python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Locales the log-stamp tests format weekdays in.
+need_locales=(en_US.UTF-8 de_DE.UTF-8 zh_TW.UTF-8)
+regen=0
+for l in "${need_locales[@]}"; do
+  norm=$(echo "$l" | sed 's/UTF-8/utf8/')
+  if ! locale -a 2>/dev/null | grep -qx "$norm"; then
+    $SUDO sed -i "s/^# *\($l UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$l UTF-8" /etc/locale.gen || echo "$l UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+    regen=1
+  fi
+done
+[ $regen = 0 ] || $SUDO locale-gen >/dev/null
