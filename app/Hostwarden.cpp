@@ -1,1 +1,85 @@
-int main() { return 0; }
+// Entry of the client: one copy per logon, run from its own folder, four windows, then the event loop.
+#include <cstdio>
+#include <memory>
+
+#include "account/Unit2.h"
+#include "account/Unit4.h"
+#include "app/ErrorDisplay.h"
+#include "app/MessageBoxes.h"
+#include "app/ProgramExit.h"
+#include "app/TestTrace.h"
+#include "app/Unit1.h"
+#include "i18n/LangTable.h"
+#include "lifetime/Unit3.h"
+#include "platform/ProgramFolder.h"
+#include "platform/SingleInstance.h"
+
+namespace {
+
+// An error outside the event loop ends the program after the unhandled-error report.
+int EndWithReport(int& argc, char** argv, const std::exception& error) {
+  std::fprintf(stderr, "%s\n", error.what());
+  std::unique_ptr<hw::HostwardenApplication> reportApp;
+  if (!qApp) reportApp = std::make_unique<hw::HostwardenApplication>(argc, argv);
+  hw::ShowUnhandledErrorReport(error);
+  return 1;
+}
+
+struct Windows {
+  std::unique_ptr<hw::TForm3> notice;
+  std::unique_ptr<hw::TForm1> main;
+  std::unique_ptr<hw::TForm2> registration;
+  std::unique_ptr<hw::TForm4> success;
+
+  ~Windows() {
+    // The other windows use the main window freely, so it goes last.
+    success.reset();
+    registration.reset();
+    notice.reset();
+    main.reset();
+  }
+};
+
+// Creates the windows in their fixed order; an error in a window's creation handler is shown and
+// the start-up goes on with the next window.
+void CreateWindows(Windows& windows) {
+  windows.notice = std::make_unique<hw::TForm3>();
+  hw::Form3 = windows.notice.get();
+  hw::RunHandler([] { hw::Form3->FormCreate(); });
+  windows.main = std::make_unique<hw::TForm1>();
+  hw::Form1 = windows.main.get();
+  hw::RunHandler([] { hw::Form1->FormCreate(); });
+  windows.registration = std::make_unique<hw::TForm2>();
+  hw::Form2 = windows.registration.get();
+  windows.success = std::make_unique<hw::TForm4>();
+  hw::Form4 = windows.success.get();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    hw::EnterProgramFolder();
+  } catch (const std::exception& error) {
+    return EndWithReport(argc, argv, error);
+  }
+
+  hw::SingleInstanceLock lock;
+  if (!lock.Acquire(hw::DefaultLockPath("Hostwarden"))) return 0;
+
+  hw::HostwardenApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  try {
+    Windows windows;
+    CreateWindows(windows);
+    if (hw::ProgramExitRequested()) return 0;  // no machine identity, or Exit during the start-up
+    if (!hw::LangFileExists()) {
+      hw::ShowInformation("File missing.");
+      return 0;
+    }
+    hw::TraceLine("event loop");
+    return app.exec();
+  } catch (const std::exception& error) {
+    return EndWithReport(argc, argv, error);
+  }
+}

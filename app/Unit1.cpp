@@ -1,1 +1,150 @@
-// placeholder, replaced by the real file
+#include "app/Unit1.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QScreen>
+#include <cstdio>
+
+#include "account/Unit2.h"
+#include "app/LogStamp.h"
+#include "app/ProgramExit.h"
+#include "i18n/LangTable.h"
+#include "lifetime/ServerClock.h"
+
+namespace hw {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+QFont BannerFont(bool bold) {
+  QFont font("Verdana");
+  font.setPointSize(8);
+  font.setBold(bold);
+  return font;
+}
+
+ClickableLabel* MakeBannerLabel(QWidget* parent, int top, bool bold) {
+  auto* label = new ClickableLabel(parent);
+  label->setGeometry(216, top, 177, 13);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  label->setFont(BannerFont(bold));
+  label->setStyleSheet("color: white; background: transparent;");
+  return label;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+  setWindowTitle("Orvane DDNS Client");
+  // A tool window with a close button only and a fixed size.
+  setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setFixedSize(402, 314);
+  QFont font = this->font();
+  font.setPointSize(8);
+  setFont(font);
+  BuildBanner();
+  BuildControls();
+  BuildTray();
+}
+
+void TForm1::BuildBanner() {
+  Image1 = new QLabel(this);
+  Image1->setGeometry(1, 1, 400, 80);
+  Image1->setPixmap(QPixmap(":/banner.jpg"));
+  Image1->setCursor(Qt::PointingHandCursor);
+  Label5 = MakeBannerLabel(this, 8, true);
+  Label6 = MakeBannerLabel(this, 20, false);
+  connect(Label5, &ClickableLabel::clicked, this, &TForm1::Label5Click);
+  connect(Label6, &ClickableLabel::clicked, this, &TForm1::Label6Click);
+}
+
+void TForm1::BuildControls() {
+  Label1 = new QLabel("Lable1", this);
+  Label1->move(272, 104);
+  Label1->adjustSize();
+  Button2 = new QPushButton("Register a Domain Name", this);
+  Button2->setGeometry(8, 96, 129, 25);
+  Button3 = new QPushButton("Release this Domain", this);
+  Button3->setGeometry(144, 96, 113, 25);
+  ListBox1 = new QListWidget(this);
+  ListBox1->setGeometry(0, 128, 401, 185);
+  ListBox1->setUniformItemSizes(true);
+  setTabOrder(ListBox1, Button2);
+  setTabOrder(Button2, Button3);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(kUpdatePeriodMs);
+  StartupRetry = new QTimer(this);
+  StartupRetry->setInterval(kStartupRetryMs);
+  connect(StartupRetry, &QTimer::timeout, this, [this] { RetryStartup(); });
+  // Service requests keep the windows responsive while they wait.
+  http = std::make_unique<HttpClient>([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+}
+
+void TForm1::BuildTray() {
+  PopupMenu1 = new QMenu(this);
+  Show1 = PopupMenu1->addAction("Show");
+  QFont bold = Show1->font();
+  bold.setBold(true);
+  Show1->setFont(bold);  // the default item
+  PopupMenu1->setDefaultAction(Show1);
+  Exit1 = PopupMenu1->addAction("Exit");
+  connect(Show1, &QAction::triggered, this, &TForm1::Show1Click);
+  connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+  CoolTrayIcon1 = new TrayIcon(PopupMenu1, this);
+  connect(CoolTrayIcon1, &TrayIcon::doubleClicked, this, &TForm1::Show1Click);
+}
+
+void TForm1::AddLogLine(const std::string& line) {
+  ListBox1->addItem(QString::fromStdString(line));
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+std::string TForm1::LogStamp() const { return FormatLogStamp(ServerNow); }
+
+std::string TForm1::GetLangStr(const std::string& messageId, const std::string& param) const {
+  return hw::GetLangStr(messageId, param);
+}
+
+void TForm1::CenterOnScreenOnce() {
+  if (placed_) return;
+  placed_ = true;
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->geometry().center() - rect().center());
+}
+
+void TForm1::Show1Click() {
+  CenterOnScreenOnce();
+  show();
+  raise();
+  // The most recently active window (the registration dialog while it is open) comes to the front.
+  QWidget* active = QApplication::activeModalWidget();
+  (active ? active : this)->activateWindow();
+  CoolTrayIcon1->StopBlinking();
+}
+
+void TForm1::Exit1Click() {
+  QCoreApplication::processEvents();
+  RequestProgramExit();
+}
+
+void TForm1::Label5Click() { CopyToClipboard(Label5->text()); }
+void TForm1::Label6Click() { CopyToClipboard(Label6->text()); }
+
+void TForm1::Button2Click() {
+  Timer1->stop();
+  setEnabled(false);
+  if (Form2) Form2->show();  // closing it enables window and timer again
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Closing only hides the window; the program lives on behind the tray icon.
+  event->ignore();
+  hide();
+}
+
+void CopyToClipboard(const QString& text) { QGuiApplication::clipboard()->setText(text); }
+
+}  // namespace hw

@@ -1,0 +1,63 @@
+#include "app/MessageBoxes.h"
+
+#include <QMessageBox>
+
+#include "app/TestTrace.h"
+
+namespace hw {
+namespace {
+
+class DialogBoxes : public MessageBoxes {
+ public:
+  BoxAnswer Show(const BoxRequest& request) override {
+    QMessageBox box(IconOf(request.icon), QString::fromStdString(request.title),
+                    QString::fromStdString(request.text));
+    if (request.yesNo) {
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      return box.exec() == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return BoxAnswer::Ok;
+  }
+
+ private:
+  static QMessageBox::Icon IconOf(BoxIcon icon) {
+    switch (icon) {
+      case BoxIcon::Error: return QMessageBox::Critical;
+      case BoxIcon::Question: return QMessageBox::Question;
+      case BoxIcon::Information: break;
+    }
+    return QMessageBox::Information;
+  }
+};
+
+std::unique_ptr<MessageBoxes>& Installed() {
+  static std::unique_ptr<MessageBoxes> boxes;
+  return boxes;
+}
+
+}  // namespace
+
+MessageBoxes& Boxes() {
+  auto& boxes = Installed();
+  if (!boxes) {
+    if (TestTraceEnabled())
+      boxes = MakeTracedBoxes();
+    else
+      boxes = std::make_unique<DialogBoxes>();
+  }
+  return *boxes;
+}
+
+std::unique_ptr<MessageBoxes> SetBoxes(std::unique_ptr<MessageBoxes> boxes) {
+  auto previous = std::move(Installed());
+  Installed() = std::move(boxes);
+  return previous;
+}
+
+void ShowInformation(const std::string& text) {
+  Boxes().Show({"Information", text, BoxIcon::Information, false});
+}
+
+}  // namespace hw

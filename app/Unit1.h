@@ -1,0 +1,102 @@
+#pragma once
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/ClickableLabel.h"
+#include "app/TrayIcon.h"
+#include "ddns/HttpClient.h"
+#include "lifetime/DateTime.h"
+
+namespace hw {
+
+// The main window: banner with the account's host name and the last reply, the machine identity,
+// the register and release buttons and the activity log; it lives behind the tray icon.
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kUpdatePeriodMs = 600000;
+  static constexpr int kStartupRetryMs = 60000;
+
+  explicit TForm1(QWidget* parent = nullptr);
+
+  // Activity log: the caller builds the whole line; it is also written to standard error.
+  void AddLogLine(const std::string& line);
+  // The last reading of the server clock as "[dddd hh:mm]".
+  std::string LogStamp() const;
+  std::string GetLangStr(const std::string& messageId, const std::string& param = {}) const;
+
+  // Start-up: server clock, machine identity, tray icon, stored account, first query.
+  void FormCreate();
+  // One reading of the service's clock; a transport failure is logged, then the empty reply fails.
+  DateTime CheckDate();
+  // One exchange for the in-memory account: kind "check" refreshes the host name, "del" releases it.
+  void SendQuery(const std::string& machineId, const std::string& kind);
+  // The countdown line after a query, when the query found reminders wanted.
+  void AddCountdownLine(bool remindWanted);
+  // The countdown notice, when reminders are wanted.
+  void showclose();
+  // The start-up's presentation of a closed service: notice text, log line, slide.
+  void ShowServiceClosed();
+
+  // Handlers.
+  void Show1Click();
+  void Exit1Click();
+  void Label5Click();
+  void Label6Click();
+  void Button2Click();
+
+  // Components, named as the other windows and the tests reach them.
+  QLabel* Image1;
+  ClickableLabel* Label5;
+  ClickableLabel* Label6;
+  QLabel* Label1;
+  QPushButton* Button2;
+  QPushButton* Button3;
+  QListWidget* ListBox1;
+  QTimer* Timer1;
+  QMenu* PopupMenu1;
+  QAction* Show1;
+  QAction* Exit1;
+  TrayIcon* CoolTrayIcon1;
+  std::unique_ptr<HttpClient> http;
+
+  // Program-wide state held by the main window.
+  std::string MachineId;
+  std::string UserName;
+  std::string Password;
+  std::int64_t NoticeTicks = 0;
+  // Runs the start-up again while the service's clock could not be read at start.
+  QTimer* StartupRetry;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildBanner();
+  void BuildControls();
+  void BuildTray();
+  void CenterOnScreenOnce();
+  void FinishStartup();
+  void RetryStartup();
+  void LoadAccountAndStart();
+  void ApplyReply(const std::string& reply);
+  void EnterUnregisteredState();
+
+  bool placed_ = false;
+};
+
+extern TForm1* Form1;
+
+// Puts the text on the clipboard as plain text, replacing what was there.
+void CopyToClipboard(const QString& text);
+
+}  // namespace hw

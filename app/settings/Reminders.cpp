@@ -1,0 +1,13 @@
+#include "app/settings/Reminders.h"
+
+#include "app/settings/SettingsStore.h"
+
+namespace hw {
+
+bool RemindWanted() {
+  SettingsAccess settings;
+  if (!settings.OpenSettings(false)) return false;
+  return settings.SettingExists("Remind") ? settings.ReadFlag("Remind") : true;
+}
+
+}  // namespace hw

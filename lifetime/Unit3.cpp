@@ -1,0 +1,119 @@
+#include "lifetime/Unit3.h"
+
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QUrl>
+
+#include "BuildConfig.h"
+#include "app/ProgramExit.h"
+#include "app/settings/SettingsStore.h"
+#include "platform/UserLanguage.h"
+
+namespace hw {
+
+TForm3* Form3 = nullptr;
+
+namespace {
+
+constexpr unsigned kTraditionalChinese = 1028;
+
+QFont PixelFont(const char* family, int pixels, bool bold) {
+  QFont font(family);
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+template <typename Widget>
+Widget* Place(Widget* widget, int left, int top, int width, int height) {
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+}  // namespace
+
+TForm3::TForm3(QWidget* parent) : QWidget(parent) {
+  // Borderless, always on top, and a tool window so the program has no taskbar button.
+  setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
+  setFixedSize(255, 200);
+  move(1363, 208);
+  setAutoFillBackground(true);
+  QPalette fuchsia = palette();
+  fuchsia.setColor(QPalette::Window, QColor(255, 0, 255));
+  setPalette(fuchsia);
+
+  const QPixmap background(":/notice.png");
+  JvImage1 = Place(new QLabel(this), 0, 0, 254, 200);
+  JvImage1->setPixmap(background);
+  // The artwork's transparent corners (and the column right of it) are see-through: shape the window.
+  if (!background.isNull()) setMask(background.mask());
+
+  Label1 = Place(new QLabel(this), 6, 20, 249, 56);
+  Label1->setAlignment(Qt::AlignCenter);
+  Label1->setFont(PixelFont("Verdana", 16, true));
+  Label1->setStyleSheet("color: black; background: transparent;");
+
+  Label2 = Place(new ClickableLabel("Find other DDNS", this), 8, 121, 241, 13);
+  Label2->setAlignment(Qt::AlignCenter);
+  QFont link = PixelFont("Sans Serif", 11, true);
+  link.setUnderline(true);
+  Label2->setFont(link);
+  Label2->setStyleSheet("color: blue; background: transparent;");
+  Label2->setCursor(Qt::PointingHandCursor);
+
+  Label3 = Place(new ClickableLabel("Do not remind", this), 104, 143, 81, 13);
+  Label3->setStyleSheet("background: transparent;");
+  Button1 = Place(new QPushButton("Close", this), 101, 168, 59, 17);
+  CheckBox1 = Place(new QCheckBox(this), 80, 142, 13, 15);
+  setTabOrder(Button1, CheckBox1);
+
+  connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
+  connect(Label2, &ClickableLabel::clicked, this, &TForm3::Label2Click);
+  connect(Label3, &ClickableLabel::clicked, this, &TForm3::Label3Click);
+  connect(CheckBox1, &QCheckBox::toggled, this, &TForm3::CheckBox1Click);
+}
+
+void TForm3::FormCreate() {
+  if (UserDefaultLangId() != kTraditionalChinese) return;
+  Label3->setText(QString::fromUtf8("不再提醒"));
+  Label2->setText(QString::fromUtf8("找尋其他免費的DDNS服務"));
+  Button1->setText(QString::fromUtf8("關閉"));
+}
+
+void TForm3::SlideInNotice() {
+  show();
+  raise();
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect full = screen->geometry();  // the whole display, not the work area
+  move(full.width() - width(), y());
+  for (int step = 0; step < kSlideSteps; ++step) {
+    move(x(), full.height() - height() + kSlideStartBelow - step);
+    repaint();
+  }
+}
+
+void TForm3::Button1Click() { hide(); }
+
+QString TForm3::SearchAddress() { return QString(build::kSearchHost) + "/search?q=free+ddns"; }
+
+void TForm3::Label2Click() {
+  QDesktopServices::openUrl(QUrl::fromUserInput(SearchAddress()));  // a failure is not reported
+}
+
+void TForm3::Label3Click() { CheckBox1->toggle(); }
+
+void TForm3::CheckBox1Click() {
+  SettingsAccess settings;
+  if (settings.OpenSettings(false)) settings.WriteFlag("Remind", !CheckBox1->isChecked());
+}
+
+void TForm3::closeEvent(QCloseEvent* event) {
+  QWidget::closeEvent(event);
+  RequestProgramExit();
+}
+
+}  // namespace hw

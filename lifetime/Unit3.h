@@ -1,0 +1,49 @@
+#pragma once
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+#include "app/ClickableLabel.h"
+
+namespace hw {
+
+// The notice window: a borderless picture that slides up at the bottom right of the screen to count
+// down to the service's closing date or to say that the service has closed.
+class TForm3 : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kSlideSteps = 301;
+  static constexpr int kSlideStartBelow = 270;  // the first step stands this far below the resting place
+
+  explicit TForm3(QWidget* parent = nullptr);
+
+  // Captions in the user's language; runs once when the window is created.
+  void FormCreate();
+  // Shows the window and slides it up from below the bottom right corner of the screen.
+  void SlideInNotice();
+
+  void Button1Click();
+  void Label2Click();
+  void Label3Click();
+  void CheckBox1Click();
+
+  // The web address the link opens.
+  static QString SearchAddress();
+
+  QLabel* JvImage1;
+  QLabel* Label1;
+  ClickableLabel* Label2;
+  ClickableLabel* Label3;
+  QPushButton* Button1;
+  QCheckBox* CheckBox1;
+
+ protected:
+  // A close request from the window system ends the program; the window's own button only hides it.
+  void closeEvent(QCloseEvent* event) override;
+};
+
+extern TForm3* Form3;
+
+}  // namespace hw

@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+
+namespace hw {
+
+// Full path of the running executable.
+std::string ProgramFile();
+// The folder that holds the executable (without a trailing slash).
+std::string ProgramFolder();
+// Makes the program folder the working directory, so relative names (lang.ini, update files) are
+// found beside the executable whatever folder the program was started from. Throws on failure.
+void EnterProgramFolder();
+
+}  // namespace hw
