@@ -1,0 +1,116 @@
+#include "platform/ProfileReader.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
+
+namespace hw {
+namespace {
+
+struct ProfileEntry {
+  std::string key;
+  std::string text;
+};
+
+struct ProfileSection {
+  std::string name;
+  std::vector<ProfileEntry> entries;
+};
+
+// Ctrl-Z counts as a blank: editors of old once ended text files with it.
+constexpr std::string_view kBlanks = " \t\r\n\v\f\x1a";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string_view Trim(std::string_view text) {
+  const auto first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+std::string ReadFileBytes(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return {};
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (bytes.starts_with(kUtf8Bom)) bytes.erase(0, kUtf8Bom.size());
+  return bytes;
+}
+
+// "[name]" with the name up to the line's last "]"; nullopt for any other line.
+std::optional<std::string> SectionHeader(std::string_view line) {
+  if (!line.starts_with('[')) return std::nullopt;
+  const auto close = line.rfind(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return std::string(Trim(line.substr(1, close - 1)));
+}
+
+// "key = text" or a bare "key" (whose text is empty).
+ProfileEntry Entry(std::string_view line) {
+  const auto equals = line.find('=');
+  if (equals == std::string_view::npos) return {std::string(line), {}};
+  return {std::string(Trim(line.substr(0, equals))), std::string(Trim(line.substr(equals + 1)))};
+}
+
+// Lines before the first section header belong to no section and cannot be looked up.
+std::vector<ProfileSection> ParseProfile(std::string_view bytes) {
+  std::vector<ProfileSection> sections;
+  while (!bytes.empty()) {
+    const auto lineEnd = std::min(bytes.find('\n'), bytes.size());
+    const std::string_view line = Trim(bytes.substr(0, lineEnd));
+    bytes.remove_prefix(std::min(lineEnd + 1, bytes.size()));
+    if (line.empty() || line.starts_with(';')) continue;
+    if (auto name = SectionHeader(line)) {
+      sections.push_back({std::move(*name), {}});
+    } else if (!sections.empty()) {
+      ProfileEntry entry = Entry(line);
+      if (!entry.key.empty()) sections.back().entries.push_back(std::move(entry));
+    }
+  }
+  return sections;
+}
+
+const ProfileSection* FindSection(const std::vector<ProfileSection>& sections, std::string_view name) {
+  const auto found = std::ranges::find_if(
+      sections, [name](const ProfileSection& section) { return SameName(section.name, name); });
+  return found == sections.end() ? nullptr : &*found;
+}
+
+std::string_view WithoutQuotes(std::string_view text) {
+  const bool quoted = text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+                      text.back() == text.front();
+  return quoted ? text.substr(1, text.size() - 2) : text;
+}
+
+}  // namespace
+
+std::vector<std::string> ProfileSectionKeys(const std::string& file, const std::string& section) {
+  const auto sections = ParseProfile(ReadFileBytes(file));
+  const ProfileSection* found = FindSection(sections, Trim(section));
+  std::vector<std::string> keys;
+  if (found) {
+    for (const ProfileEntry& entry : found->entries) keys.push_back(entry.key);
+  }
+  return keys;
+}
+
+std::string ProfileString(const std::string& file, const std::string& section, const std::string& key) {
+  const auto sections = ParseProfile(ReadFileBytes(file));
+  const ProfileSection* found = FindSection(sections, Trim(section));
+  if (!found) return {};
+  const std::string_view wanted = Trim(key);
+  for (const ProfileEntry& entry : found->entries) {
+    if (SameName(entry.key, wanted))
+      return std::string(WithoutQuotes(entry.text).substr(0, kProfileTextLimit));
+  }
+  return {};
+}
+
+}  // namespace hw
