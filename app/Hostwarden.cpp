@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   if (!lock.Acquire(hw::DefaultLockPath("Hostwarden"))) return 0;
 
   hw::HostwardenApplication app(argc, argv);
+  Q_INIT_RESOURCE(assets);  // the artwork lives in a static library
   app.setQuitOnLastWindowClosed(false);
   try {
     Windows windows;

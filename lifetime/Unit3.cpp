@@ -10,6 +10,7 @@
 #include "BuildConfig.h"
 #include "app/ProgramExit.h"
 #include "app/settings/SettingsStore.h"
+#include "lifetime/ClosingSchedule.h"
 #include "platform/UserLanguage.h"
 
 namespace hw {
@@ -17,8 +18,6 @@ namespace hw {
 TForm3* Form3 = nullptr;
 
 namespace {
-
-constexpr unsigned kTraditionalChinese = 1028;
 
 QFont PixelFont(const char* family, int pixels, bool bold) {
   QFont font(family);
@@ -77,7 +76,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
 }
 
 void TForm3::FormCreate() {
-  if (UserDefaultLangId() != kTraditionalChinese) return;
+  if (UserDefaultLangId() != kTraditionalChineseLangId) return;
   Label3->setText(QString::fromUtf8("不再提醒"));
   Label2->setText(QString::fromUtf8("找尋其他免費的DDNS服務"));
   Button1->setText(QString::fromUtf8("關閉"));

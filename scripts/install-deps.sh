@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libgl-dev
   libsqlite3-dev sqlite3 libicu-dev libcurl4-openssl-dev libsodium-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  locales xvfb xdotool x11-utils imagemagick python3
+  locales xvfb xdotool x11-utils imagemagick python3 fonts-dejavu-core fonts-wqy-microhei
 )
 
 missing=()
