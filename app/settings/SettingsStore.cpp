@@ -1,1 +1,181 @@
-// placeholder, replaced by the real file
+#include "app/settings/SettingsStore.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "BuildConfig.h"
+#include "common/AppError.h"
+
+namespace hw {
+namespace {
+
+// Registry type numbers, as the file stores them.
+constexpr int kTypeText = 1;
+constexpr int kTypeExpandText = 2;
+constexpr int kTypeNumber = 4;
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS keys (\"path\" TEXT PRIMARY KEY COLLATE NOCASE);"
+    "CREATE TABLE IF NOT EXISTS \"values\" (\"path\" TEXT NOT NULL COLLATE NOCASE,"
+    " name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL,"
+    " PRIMARY KEY (\"path\", name));";
+
+std::string& SettingsFileOverride() {
+  static std::string path;
+  return path;
+}
+
+using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+
+Statement Prepare(sqlite3* db, const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) statement = nullptr;
+  return Statement(statement, &sqlite3_finalize);
+}
+
+void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// Runs a statement with the key path as its first parameter and an optional name as its second.
+bool RunOnKey(sqlite3* db, const char* sql, const std::string& name = {}) {
+  Statement statement = Prepare(db, sql);
+  if (!statement) return false;
+  BindText(statement.get(), 1, kSettingsKey);
+  if (sqlite3_bind_parameter_count(statement.get()) > 1) BindText(statement.get(), 2, name);
+  const int step = sqlite3_step(statement.get());
+  return step == SQLITE_ROW || step == SQLITE_DONE;
+}
+
+bool KeyExists(sqlite3* db) {
+  Statement statement = Prepare(db, "SELECT 1 FROM keys WHERE \"path\" = ?1");
+  if (!statement) return false;
+  BindText(statement.get(), 1, kSettingsKey);
+  return sqlite3_step(statement.get()) == SQLITE_ROW;
+}
+
+// A new file is created private to its owner; an existing one must be readable and writable.
+bool PrepareFile(const std::string& path, bool createIfMissing) {
+  if (::access(path.c_str(), F_OK) == 0) return ::access(path.c_str(), R_OK | W_OK) == 0;
+  if (!createIfMissing) return false;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+struct SettingsAccess::StoredValue {
+  int type = 0;
+  std::string data;
+};
+
+std::string SettingsFile() {
+  const std::string& path = SettingsFileOverride();
+  return path.empty() ? build::kSettingsDb : path;
+}
+
+void SetSettingsFile(std::string path) { SettingsFileOverride() = std::move(path); }
+
+SettingsAccess::~SettingsAccess() { CloseSettings(); }
+
+bool SettingsAccess::OpenSettings(bool createIfMissing) {
+  CloseSettings();
+  const std::string path = SettingsFile();
+  if (!PrepareFile(path, createIfMissing)) return false;
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    CloseSettings();
+    return false;
+  }
+  // Other accesses may hold the file at the same moment (a handler nested in another's request).
+  sqlite3_busy_timeout(db_, 5000);
+  const bool ready = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK &&
+                     (!createIfMissing || RunOnKey(db_, "INSERT OR IGNORE INTO keys (\"path\") VALUES (?1)")) &&
+                     KeyExists(db_);
+  if (!ready) CloseSettings();
+  return ready;
+}
+
+bool SettingsAccess::ReadValue(const std::string& name, StoredValue& value) {
+  if (!db_) return false;
+  Statement statement = Prepare(db_, "SELECT type, data FROM \"values\" WHERE \"path\" = ?1 AND name = ?2");
+  if (!statement) return false;
+  BindText(statement.get(), 1, kSettingsKey);
+  BindText(statement.get(), 2, name);
+  if (sqlite3_step(statement.get()) != SQLITE_ROW) return false;
+  value.type = sqlite3_column_int(statement.get(), 0);
+  const auto* data = static_cast<const char*>(sqlite3_column_blob(statement.get(), 1));
+  value.data.assign(data ? data : "", static_cast<std::size_t>(sqlite3_column_bytes(statement.get(), 1)));
+  return true;
+}
+
+bool SettingsAccess::SettingExists(const std::string& name) {
+  StoredValue value;
+  return ReadValue(name, value);
+}
+
+bool SettingsAccess::ReadFlag(const std::string& name) {
+  StoredValue value;
+  // The number is read into a 4-byte buffer: longer data does not fit and the read fails.
+  if (!ReadValue(name, value) || value.data.size() > 4)
+    throw SettingsError(FormatMessage("Failed to get data for '%s'", name));
+  if (value.type != kTypeNumber) throw SettingsError(FormatMessage("Invalid data type for '%s'", name));
+  for (char byte : value.data)
+    if (byte != 0) return true;
+  return false;
+}
+
+std::string SettingsAccess::ReadText(const std::string& name) {
+  StoredValue value;
+  if (!ReadValue(name, value) || value.data.empty()) return {};
+  if (value.type != kTypeText && value.type != kTypeExpandText)
+    throw SettingsError(FormatMessage("Invalid data type for '%s'", name));
+  return value.data.substr(0, value.data.find('\0'));
+}
+
+void SettingsAccess::WriteValue(const std::string& name, int type, const std::string& data) {
+  Statement statement =
+      db_ ? Prepare(db_, "INSERT OR REPLACE INTO \"values\" (\"path\", name, type, data) VALUES (?1, ?2, ?3, ?4)")
+          : Statement(nullptr, &sqlite3_finalize);
+  bool written = false;
+  if (statement) {
+    BindText(statement.get(), 1, kSettingsKey);
+    BindText(statement.get(), 2, name);
+    sqlite3_bind_int(statement.get(), 3, type);
+    sqlite3_bind_blob(statement.get(), 4, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+    written = sqlite3_step(statement.get()) == SQLITE_DONE;
+  }
+  if (!written) throw SettingsError(FormatMessage("Failed to set data for '%s'", name));
+}
+
+void SettingsAccess::WriteFlag(const std::string& name, bool value) {
+  WriteValue(name, kTypeNumber, std::string(value ? "\x01\x00\x00\x00" : "\x00\x00\x00\x00", 4));
+}
+
+void SettingsAccess::WriteText(const std::string& name, const std::string& text) {
+  WriteValue(name, kTypeText, text + '\0');
+}
+
+bool SettingsAccess::DeleteSettingsTree() {
+  if (!db_ || !KeyExists(db_)) return false;
+  // Subkeys are the paths that begin with the key's path and a backslash.
+  constexpr const char* kUnderKey = "(\"path\" = ?1 OR substr(\"path\", 1, length(?1) + 1) = ?1 || '\\')";
+  const std::string deleteValues = std::string("DELETE FROM \"values\" WHERE ") + kUnderKey;
+  const std::string deleteKeys = std::string("DELETE FROM keys WHERE ") + kUnderKey;
+  const bool deleted = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK &&
+                       RunOnKey(db_, deleteValues.c_str()) && RunOnKey(db_, deleteKeys.c_str()) &&
+                       sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!deleted) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  return deleted && !KeyExists(db_);
+}
+
+void SettingsAccess::CloseSettings() {
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+}  // namespace hw

@@ -1,0 +1,77 @@
+// The request envelope and the program's base64, checked against worked examples.
+#include <gtest/gtest.h>
+
+#include "common/AppError.h"
+#include "ddns/Base64.h"
+#include "ddns/Envelope.h"
+
+namespace {
+
+std::string Bytes(std::initializer_list<unsigned> values) {
+  std::string bytes;
+  for (unsigned v : values) bytes += static_cast<char>(v);
+  return bytes;
+}
+
+TEST(Envelope, WorkedExampleByteForByte) {
+  const std::string plain = std::string("GDS\r\nabc\r\n\r\n") + "001122334455";
+  EXPECT_EQ(hw::ShiftText(plain), Bytes({0x4C, 0x4A, 0x5A, 0x15, 0x13, 0x6B, 0x6D, 0x6F, 0x1A, 0x18, 0x1C, 0x1A, 0x41,
+                                     0x42, 0x44, 0x45, 0x47, 0x48, 0x4A, 0x4B, 0x4D, 0x4E, 0x50, 0x51, 0x1D}));
+  EXPECT_EQ(hw::EncodeBase64(hw::ShiftText(plain)), "TEpaFRNrbW8aGBwaQUJERUdISktNTlBRHQ==");
+  EXPECT_EQ(hw::BuildEnvelope("abc", "", "001122334455"), "a=VEVwYUZSTnJiVzhhR0J3YVFVSkVSVWRJU2t0TlRsQlJIUT09");
+}
+
+TEST(Envelope, ShiftArithmeticOfAbcAlone) {
+  const std::string shifted = hw::ShiftText("abc");
+  EXPECT_EQ(shifted, Bytes({0x66, 0x68, 0x6A, 0x08}));
+  EXPECT_EQ(hw::EncodeBase64(shifted), "ZmhqCA==");
+  EXPECT_EQ(hw::EncodeBase64(hw::EncodeBase64(shifted)), "Wm1ocUNBPT0=");
+}
+
+TEST(Envelope, ShiftWrapsAroundAndEndsWithTheShiftedTerminator) {
+  EXPECT_EQ(hw::ShiftText(Bytes({0xFF})), Bytes({0x04, 0x06}));
+  EXPECT_EQ(hw::ShiftText(Bytes({0xFB})), Bytes({0x00, 0x06}));
+  EXPECT_EQ(static_cast<unsigned char>(hw::ShiftText(std::string(251, 'x')).back()), 0u);
+}
+
+TEST(Envelope, LongestPlainTextAndTheLimit) {
+  const std::string id = "001122334455";
+  const std::string name(117, 'n');
+  const std::string password(117, 'p');  // 9 + 117 + 117 + 12 = 255 bytes of plain text
+  ASSERT_TRUE(hw::EnvelopeFits(name, password, id));
+  EXPECT_EQ(hw::ShiftText(std::string(255, 'x')).size(), 256u);
+  EXPECT_EQ(hw::EncodeBase64(hw::ShiftText(std::string(255, 'x'))).size(), 344u);
+  const std::string body = hw::BuildEnvelope(name, password, id);
+  EXPECT_EQ(body.size(), 462u);
+  EXPECT_EQ(body.find_first_of("\r\n"), std::string::npos);
+
+  EXPECT_FALSE(hw::EnvelopeFits(name, password + "p", id));
+  EXPECT_THROW(hw::BuildEnvelope(name, password + "p", id), hw::EnvelopeTooLongError);
+}
+
+TEST(Envelope, EmptyFields) {
+  EXPECT_EQ(hw::ShiftText("GDS\r\n\r\n\r\n001122334455").size(), 22u);
+  EXPECT_EQ(hw::DecodeBase64(hw::DecodeBase64(hw::BuildEnvelope("a", "b", "").substr(2))),
+            hw::ShiftText("GDS\r\na\r\nb\r\n"));
+}
+
+TEST(Base64, PaddingOfShortInputs) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""}, {"M", "TQ=="}, {"Ma", "TWE="}, {"Man", "TWFu"}, {Bytes({0xFF, 0xFE, 0xFD}), "//79"}};
+  for (const auto& [bytes, text] : cases) {
+    EXPECT_EQ(hw::EncodeBase64(bytes), text);
+    EXPECT_EQ(hw::DecodeBase64(text), bytes);
+  }
+}
+
+TEST(Base64, DecodeFailuresAndOutsideCharacters) {
+  try {
+    hw::DecodeBase64("abcde");
+    FAIL() << "five characters must not decode";
+  } catch (const hw::ConvertError& error) {
+    EXPECT_STREQ(error.what(), "Uneven size in DecodeToStream.");
+  }
+  EXPECT_EQ(hw::DecodeBase64("!!!!"), std::string(3, '\0')) << "characters outside the alphabet count as 0";
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// The settings file: open modes, type rules with their exact error texts, and the tree delete.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/settings/SettingsStore.h"
+#include "common/AppError.h"
+#include "fixtures/ChildProcess.h"
+
+namespace {
+
+constexpr const char* kKey = hw::kSettingsKey;
+
+class SettingsStore : public ::testing::Test {
+ protected:
+  void SetUp() override { hw::SetSettingsFile(path); }
+  void TearDown() override { hw::SetSettingsFile({}); }
+
+  // Writes a value straight into the file, the way another tool or a damaged store could leave it.
+  void Seed(const std::string& keyPath, const std::string& name, int type, const std::string& data) {
+    {
+      hw::SettingsAccess create;
+      ASSERT_TRUE(create.OpenSettings(true));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_exec(db, "INSERT OR IGNORE INTO keys VALUES ('Software\\Larkmoor Systems\\DDNS\\Sub');", nullptr,
+                 nullptr, nullptr);
+    sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO \"values\" VALUES (?1, ?2, ?3, ?4)", -1, &statement, nullptr);
+    sqlite3_bind_text(statement, 1, keyPath.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(statement, 3, type);
+    sqlite3_bind_blob(statement, 4, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+  }
+
+  static std::string ErrorOf(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const hw::SettingsError& error) {
+      return error.what();
+    }
+    return "(no error)";
+  }
+
+  hwtest::TempDir folder;
+  std::string path = folder.File("settings.db");
+};
+
+TEST_F(SettingsStore, OpenModes) {
+  hw::SettingsAccess access;
+  EXPECT_FALSE(access.OpenSettings(false)) << "open-only never creates";
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+  EXPECT_FALSE(access.SettingExists("REG"));
+  EXPECT_EQ(ErrorOf([&] { access.WriteFlag("REG", false); }), "Failed to set data for 'REG'");
+
+  ASSERT_TRUE(access.OpenSettings(true));
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  access.CloseSettings();
+
+  hw::SettingsAccess again;
+  EXPECT_TRUE(again.OpenSettings(false)) << "the key exists now";
+  hw::SettingsAccess second;
+  EXPECT_TRUE(second.OpenSettings(false)) << "several accesses may be open at once";
+}
+
+TEST_F(SettingsStore, FolderWithoutTheFileAndNoCreationMeansNoAccess) {
+  hw::SetSettingsFile(folder.File("missing-folder/settings.db"));
+  hw::SettingsAccess access;
+  EXPECT_FALSE(access.OpenSettings(true));
+  EXPECT_FALSE(access.SettingExists("REG"));
+}
+
+TEST_F(SettingsStore, ReadOnlyFileMeansNoAccess) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  { hw::SettingsAccess create; ASSERT_TRUE(create.OpenSettings(true)); }
+  ::chmod(path.c_str(), 0400);
+  hw::SettingsAccess access;
+  EXPECT_FALSE(access.OpenSettings(true));
+}
+
+TEST_F(SettingsStore, WrittenValuesReadBack) {
+  hw::SettingsAccess access;
+  ASSERT_TRUE(access.OpenSettings(true));
+  access.WriteFlag("REG", true);
+  access.WriteText("username", "alice");
+  access.WriteText("password", "");
+  EXPECT_TRUE(access.ReadFlag("reg")) << "names ignore letter case";
+  EXPECT_EQ(access.ReadText("username"), "alice");
+  EXPECT_EQ(access.ReadText("password"), "");
+  EXPECT_EQ(access.ReadText("absent"), "");
+  access.WriteFlag("REG", false);
+  EXPECT_FALSE(access.ReadFlag("REG"));
+}
+
+struct TypeCase {
+  const char* what;
+  int type;
+  std::string data;
+  const char* flag;  // ReadFlag's result or error
+  const char* text;  // ReadText's result or error
+};
+
+TEST_F(SettingsStore, TypeRulesAsStored) {
+  const TypeCase cases[] = {
+      {"number 1", 4, std::string("\x01\0\0\0", 4), "true", "Invalid data type for 'v'"},
+      {"number 2 counts as set", 4, std::string("\x02\0\0\0", 4), "true", "Invalid data type for 'v'"},
+      {"number 0", 4, std::string(4, '\0'), "false", "Invalid data type for 'v'"},
+      {"number of 8 bytes", 4, std::string(8, '\0'), "Failed to get data for 'v'", "Invalid data type for 'v'"},
+      {"text", 1, std::string("ab\0", 3), "Invalid data type for 'v'", "ab"},
+      {"long text", 1, std::string("abcdef\0", 7), "Failed to get data for 'v'", "abcdef"},
+      {"expandable text", 2, std::string("%HOME%\0", 7), "Failed to get data for 'v'", "%HOME%"},
+      {"text with a NUL inside", 1, std::string("ali\0ce\0", 7), "Failed to get data for 'v'", "ali"},
+      {"binary", 3, std::string("\x01\x02", 2), "Invalid data type for 'v'", "Invalid data type for 'v'"},
+      {"empty binary", 3, "", "Invalid data type for 'v'", ""},
+  };
+  for (const TypeCase& c : cases) {
+    Seed(kKey, "v", c.type, c.data);
+    hw::SettingsAccess access;
+    ASSERT_TRUE(access.OpenSettings(false));
+    std::string flagResult, textResult;
+    const std::string flagError = ErrorOf([&] { flagResult = access.ReadFlag("v") ? "true" : "false"; });
+    const std::string textError = ErrorOf([&] { textResult = access.ReadText("v"); });
+    EXPECT_EQ(flagError == "(no error)" ? flagResult : flagError, c.flag) << c.what;
+    EXPECT_EQ(textError == "(no error)" ? textResult : textError, c.text) << c.what;
+  }
+}
+
+TEST_F(SettingsStore, AbsentFlagCannotBeRead) {
+  hw::SettingsAccess access;
+  ASSERT_TRUE(access.OpenSettings(true));
+  EXPECT_EQ(ErrorOf([&] { access.ReadFlag("Remind"); }), "Failed to get data for 'Remind'");
+}
+
+TEST_F(SettingsStore, DeleteRemovesTheKeyWithItsValuesAndSubkeys) {
+  Seed(std::string(kKey) + "\\Sub", "inner", 1, std::string("x\0", 2));
+  Seed("Software\\Other", "keep", 1, std::string("y\0", 2));
+  hw::SettingsAccess access;
+  ASSERT_TRUE(access.OpenSettings(true));
+  access.WriteFlag("Remind", false);
+  EXPECT_TRUE(access.DeleteSettingsTree());
+  access.CloseSettings();
+
+  EXPECT_FALSE(access.OpenSettings(false)) << "the key is gone";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, "SELECT group_concat(\"path\" || '/' || name) FROM \"values\"", -1, &statement, nullptr);
+  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "Software\\Other/keep");
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+
+  ASSERT_TRUE(access.OpenSettings(true)) << "the next start creates it again, empty";
+  EXPECT_FALSE(access.SettingExists("Remind"));
+}
+
+}  // namespace
