@@ -1,0 +1,154 @@
+#include "ddns/HttpConnection.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <memory>
+
+#include "common/AppError.h"
+#include "platform/SocketErrors.h"
+
+namespace hw {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void ThrowSocketError(int errnoValue) {
+  throw TransportError(SocketErrorMessage(SocketErrorNumberOfErrno(errnoValue)));
+}
+
+int ElapsedMs(Clock::time_point since) {
+  return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// Waits up to `ms` for the events; returns the events seen (0 on a quiet slice).
+short PollOnce(int fd, short events, int ms) {
+  pollfd entry{fd, events, 0};
+  const int ready = ::poll(&entry, 1, ms);
+  if (ready < 0 && errno != EINTR) ThrowSocketError(errno);
+  return ready > 0 ? entry.revents : 0;
+}
+
+}  // namespace
+
+HttpConnection::HttpConnection(const Pump& pump, const HttpLimits& limits)
+    : pump_(pump), limits_(limits), silenceMs_(limits.silenceMs) {}
+
+HttpConnection::~HttpConnection() { Close(); }
+
+void HttpConnection::Open(const std::string& host, int port) {
+  Close();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (lookup != 0) throw TransportError(SocketErrorMessage(SocketErrorNumberOfResolver(lookup)));
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, &freeaddrinfo);
+
+  fd_ = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, found->ai_protocol);
+  if (fd_ < 0) ThrowSocketError(errno);
+  if (::connect(fd_, found->ai_addr, found->ai_addrlen) != 0 && errno != EINPROGRESS) {
+    const int error = errno;
+    Close();
+    ThrowSocketError(error);
+  }
+  WaitWritable();
+  int error = 0;
+  socklen_t length = sizeof error;
+  ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
+  if (error != 0) {
+    Close();
+    ThrowSocketError(error);
+  }
+}
+
+void HttpConnection::WaitWritable() {
+  const auto started = Clock::now();
+  while (PollOnce(fd_, POLLOUT, kConnectSliceMs) == 0) {
+    if (ElapsedMs(started) >= limits_.connectMs) {
+      Close();
+      throw TransportError("Connect timed out.");
+    }
+    if (pump_) pump_();
+  }
+}
+
+void HttpConnection::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  peerClosed_ = false;
+  buffer_.clear();
+}
+
+void HttpConnection::Send(const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      PollOnce(fd_, POLLOUT, -1);  // nothing is dispatched while sending
+    } else if (n < 0 && errno != EINTR) {
+      ThrowSocketError(errno);
+    }
+  }
+}
+
+bool HttpConnection::Fill() {
+  if (peerClosed_ || fd_ < 0) return false;
+  const auto started = Clock::now();
+  while (PollOnce(fd_, POLLIN, kReadSliceMs) == 0) {
+    if (ElapsedMs(started) >= silenceMs_) throw TransportError("Read Timeout");
+    if (pump_) pump_();
+    if (fd_ < 0) return false;
+  }
+  char chunk[kReceiveBuffer];
+  const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EINTR) return true;
+    ThrowSocketError(errno);
+  }
+  if (n == 0) {
+    peerClosed_ = true;
+    return false;
+  }
+  buffer_.append(chunk, static_cast<std::size_t>(n));
+  return true;
+}
+
+std::optional<std::string> HttpConnection::ReadLine() {
+  std::size_t end;
+  while ((end = buffer_.find('\n')) == std::string::npos) {
+    if (buffer_.size() > kMaxLine) throw TransportError("Max line length exceeded.");
+    if (!Fill()) return std::nullopt;
+  }
+  if (end > kMaxLine) throw TransportError("Max line length exceeded.");
+  std::string line = buffer_.substr(0, end);
+  buffer_.erase(0, end + 1);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string HttpConnection::ReadUpTo(std::size_t count) {
+  while (buffer_.size() < count && Fill()) {
+  }
+  std::string bytes = buffer_.substr(0, count);
+  buffer_.erase(0, bytes.size());
+  return bytes;
+}
+
+std::string HttpConnection::ReadToClose() {
+  while (Fill()) {
+  }
+  std::string bytes;
+  bytes.swap(buffer_);
+  return bytes;
+}
+
+}  // namespace hw
