@@ -4,7 +4,7 @@
 
 namespace hw {
 
-TrayIcon::TrayIcon(QMenu* menu, QObject* parent) : QObject(parent) {
+TrayIcon::TrayIcon(QMenu* menu, QObject* parent) : QObject(parent), blinkTimer_(this) {
   images_[0] = QIcon(":/logo16.png");
   images_[1] = QIcon(":/blank16.png");
   icon_.setIcon(images_[kLogoImage]);

@@ -47,7 +47,7 @@ TEST(ErrorDisplay, ErrorLeavingAnEventHandlerIsShownAndTheProgramRunsOn) {
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "'7 ' is not a valid integer value.");
   EXPECT_EQ(boxes.shown[0].icon, hw::BoxIcon::Error);
-  EXPECT_EQ(boxes.shown[0].title, "Error_display_test");
+  EXPECT_EQ(boxes.shown[0].title, "error_display_test");  // the first letter stays as it is
 }
 
 TEST(ErrorDisplay, UnhandledReportNamesTheErrorAndItsMessage) {

@@ -136,7 +136,7 @@ TEST(LogStamp, WeekdayInTheUsersLocaleAndTwentyFourHourClock) {
       {"en_US.UTF-8", hw::DateTime(), "[Saturday 00:00]"},
       {"en_US.UTF-8", monday, "[Monday 09:05]"},
       {"de_DE.UTF-8", monday, "[Montag 09:05]"},
-      {"zh_TW.UTF-8", monday, "[\xE6\x98\x9F\xE6\x9C\x9F\xE4\xB8\x80 09:05]"},
+      {"zh_TW.UTF-8", monday, "[週一 09:05]"},
       {"en_US.UTF-8", *hw::DateTime::FromParts(2013, 6, 16, 23, 59, 0, 0), "[Sunday 23:59]"},
   };
   for (const StampCase& c : cases) {

@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QUrl>
 
+#include "app/ProgramExit.h"
 #include "app/settings/Reminders.h"
 #include "widgets/support/WindowsFixture.h"
 
