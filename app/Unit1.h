@@ -36,6 +36,8 @@ class TForm1 : public QWidget {
 
   // Start-up: server clock, machine identity, tray icon, stored account, first query.
   void FormCreate();
+  // The start-up again, after the clock could not be read at start (every 60 s until it can).
+  void RetryStartup();
   // One reading of the service's clock; a transport failure is logged, then the empty reply fails.
   DateTime CheckDate();
   // One exchange for the in-memory account: kind "check" refreshes the host name, "del" releases it.
@@ -86,7 +88,7 @@ class TForm1 : public QWidget {
   void BuildTray();
   void CenterOnScreenOnce();
   void FinishStartup();
-  void RetryStartup();
+
   void LoadAccountAndStart();
   void ApplyReply(const std::string& reply);
   void EnterUnregisteredState();

@@ -1,0 +1,230 @@
+// The start-up and the domain query against a scripted fake service.
+#include "app/ErrorDisplay.h"
+#include "ddns/Base64.h"
+#include "ddns/Envelope.h"
+#include "ddns/ServiceEndpoints.h"
+#include "fixtures/FakeService.h"
+#include "i18n/LangTable.h"
+#include "widgets/support/WindowsFixture.h"
+
+namespace {
+
+using hwtest::Reply;
+
+const std::string kClockOpen = "2013\r\n6\r\n15\r\n10\r\n0\r\n0\r\n";
+const std::string kClosedReading = "2013\n6\n30\n0\n0\n1\n";
+
+class ServiceFixture : public WindowsFixture {
+ protected:
+  void SetUp() override {
+    WindowsFixture::SetUp();
+    hw::SetServiceHost(fake.prefix());
+  }
+  void TearDown() override {
+    hw::SetServiceHost({});
+    WindowsFixture::TearDown();
+  }
+  std::string Text(const char* id, const std::string& param = {}) { return hw::GetLangStr(id, param); }
+
+  hwtest::FakeService fake;
+};
+
+struct MarkerCase {
+  const char* reply;
+  std::vector<std::string> log;  // before the countdown line
+  const char* label6;
+  bool unregistered;
+};
+
+TEST_F(ServiceFixture, QueryReplyMarkers) {
+  const std::string stamp = "[Saturday 00:00] ";
+  const MarkerCase cases[] = {
+      {"##abc1234567", {stamp + Text("25", "abc")}, "abc", false},
+      {"**xyz1234567", {stamp + Text("25", "xyz")}, "xyz", false},
+      {"##", {stamp + Text("25")}, "", false},
+      {"##1234567", {stamp + Text("25")}, "", false},
+      {"@@", {stamp + Text("19")}, "unchanged", true},
+      {"%%alice1234567", {stamp + Text("27", "alice")}, "unchanged", true},
+      {"!!", {stamp + Text("18")}, "unchanged", false},
+      {"^^", {stamp + Text("15")}, "unchanged", false},
+      {"#x1234567", {}, "unchanged", false},
+      {"#", {}, "unchanged", false},
+      {"", {}, "unchanged", false},
+  };
+  SeedFlag("REG", true);
+  for (const MarkerCase& c : cases) {
+    main->ListBox1->clear();
+    main->Label6->setText("unchanged");
+    main->Button3->setEnabled(true);
+    main->Timer1->start();
+    main->UserName = "alice";
+    main->Password = "secret";
+    fake.Enqueue(Reply::Ok(c.reply));
+    main->SendQuery("001122334455", "check");
+
+    std::vector<std::string> expected = c.log;
+    expected.push_back("[Notification] Our DDNS service will be 41456 days close");
+    EXPECT_EQ(LogLines(), expected) << c.reply;
+    EXPECT_EQ(main->Label6->text().toStdString(), c.label6) << c.reply;
+    EXPECT_EQ(main->Timer1->isActive(), !c.unregistered) << c.reply;
+    EXPECT_EQ(main->Button3->isEnabled(), !c.unregistered) << c.reply;
+    EXPECT_EQ(main->CoolTrayIcon1->IsBlinking(), c.unregistered) << c.reply;
+    if (c.unregistered) EXPECT_EQ(main->Button2->text().toStdString(), Text("1")) << c.reply;
+    main->CoolTrayIcon1->StopBlinking();
+  }
+  const std::string lastRequest = fake.Requests().back();
+  EXPECT_EQ(lastRequest.substr(0, 22), "POST /fo.php HTTP/1.0\r");
+  EXPECT_EQ(lastRequest.substr(lastRequest.find("\r\n\r\n") + 4), hw::BuildEnvelope("alice", "secret", "001122334455"));
+}
+
+TEST_F(ServiceFixture, QueryUpdatedShowsTheHostNameOnTheBanner) {
+  main->UserName = "alice";
+  fake.Enqueue(Reply::Ok("##abc1234567"));
+  main->SendQuery("001122334455", "del");
+  EXPECT_EQ(main->Label5->text().toStdString(), "alice.hostwarden.test");
+  EXPECT_EQ(fake.Requests().at(0).substr(0, 13), "POST /lk.php ");
+  EXPECT_EQ(LogLines().size(), 1u) << "no settings key: no countdown line";
+}
+
+TEST_F(ServiceFixture, CountdownLineFollowsTheReminderSetting) {
+  struct Case {
+    const char* what;
+    int remind;  // -1: key without "Remind"
+    std::size_t lines;
+  };
+  for (const Case c : {Case{"Remind absent", -1, 2}, Case{"Remind 1", 1, 2}, Case{"Remind 0", 0, 1}}) {
+    if (c.remind >= 0) {
+      SeedFlag("Remind", c.remind == 1);
+    } else {
+      SeedFlag("REG", true);
+    }
+    main->ListBox1->clear();
+    fake.Enqueue(Reply::Ok("!!"));
+    main->SendQuery("001122334455", "check");
+    EXPECT_EQ(LogLines().size(), c.lines) << c.what;
+  }
+}
+
+TEST_F(ServiceFixture, TransportFailureLogsOneErrorLineThenTheCountdown) {
+  SeedFlag("REG", true);
+  fake.Enqueue(Reply::Raw("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"));
+  main->SendQuery("001122334455", "check");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Saturday 00:00] ERROR: HTTP/1.1 500 Internal Server Error",
+                                                  "[Notification] Our DDNS service will be 41456 days close"}));
+}
+
+TEST_F(ServiceFixture, AccountTooLongForTheEnvelopeIsNotSent) {
+  main->UserName = std::string(200, 'n');
+  main->Password = std::string(100, 'p');
+  main->SendQuery("001122334455", "check");
+  EXPECT_TRUE(fake.Requests().empty());
+  ASSERT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(LogLines()[0], "[Saturday 00:00] ERROR: The account name and password are too long to be sent.");
+}
+
+TEST_F(ServiceFixture, StartupOutcomes) {
+  SeedRegistered("alice", hw::EncodeBase64("secret"));
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  fake.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
+  hw::RunHandler([&] { main->FormCreate(); });
+
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_TRUE(main->CoolTrayIcon1->IsVisible());
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_EQ(main->Button2->text().toStdString(), Text("2"));
+  EXPECT_EQ(main->Button3->text().toStdString(), Text("3"));
+  EXPECT_EQ(main->Label1->text().toStdString(), main->MachineId);
+  EXPECT_EQ(main->UserName, "alice");
+  EXPECT_EQ(main->Password, "secret");
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_EQ(notice->Label1->text().toStdString(), "Our DDNS service will be \r\n15 days close");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Saturday 10:00] " + Text("25", "203.0.113.7"),
+                                                  "[Notification] Our DDNS service will be 15 days close"}));
+  ASSERT_EQ(fake.Requests().size(), 3u);
+  EXPECT_EQ(fake.Requests()[2].substr(fake.Requests()[2].find("\r\n\r\n") + 4),
+            hw::BuildEnvelope("alice", "secret", main->MachineId));
+}
+
+TEST_F(ServiceFixture, StartupWithoutAccountOrWithRegFalse) {
+  struct Case {
+    const char* what;
+    int reg;  // -1: absent
+    const char* button2;
+  };
+  for (const Case c : {Case{"no REG", -1, "Register a Domain Name"}, Case{"REG false", 0, nullptr}}) {
+    if (c.reg >= 0) SeedFlag("REG", c.reg == 1);
+    hw::TForm1 form;
+    fake.Enqueue(Reply::Ok(kClockOpen));
+    const std::size_t before = fake.Requests().size();
+    hw::RunHandler([&] { form.FormCreate(); });
+    EXPECT_EQ(fake.Requests().size() - before, 1u) << c.what;
+    EXPECT_FALSE(form.Timer1->isActive()) << c.what;
+    EXPECT_TRUE(form.CoolTrayIcon1->IsVisible()) << c.what;
+    EXPECT_EQ(form.Button2->text().toStdString(), c.button2 ? c.button2 : Text("1")) << c.what;
+    hw::SettingsAccess settings;
+    EXPECT_TRUE(settings.OpenSettings(false)) << c.what << ": the key is created";
+  }
+}
+
+TEST_F(ServiceFixture, StartupAfterTheClosingDate) {
+  SeedRegistered("alice", hw::EncodeBase64("secret"));
+  SeedFlag("Remind", false);  // the closed notice shows all the same
+  fake.Enqueue(Reply::Ok(kClosedReading));
+  fake.Enqueue(Reply::Ok(kClosedReading));
+  hw::RunHandler([&] { main->FormCreate(); });
+  EXPECT_EQ(fake.Requests().size(), 2u) << "no query";
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_EQ(notice->Label1->text().toStdString(), "Our DDNS service\n\rhas been closed.");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Sunday 00:00] Our DDNS service has been closed."}));
+}
+
+TEST_F(ServiceFixture, StartupWithoutSettingsAccess) {
+  hw::SetSettingsFile(folder.File("no-such-folder/settings.db"));
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  hw::RunHandler([&] { main->FormCreate(); });
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_FALSE(main->Timer1->isActive());
+  EXPECT_EQ(main->Button2->text().toStdString(), "Register a Domain Name");
+  EXPECT_TRUE(main->Button3->isEnabled());
+  EXPECT_EQ(main->Label1->text().toStdString(), main->MachineId);
+}
+
+TEST_F(ServiceFixture, WrongTypeInTheSettingsStopsTheStartupWithItsError) {
+  SeedRegistered("alice", "c2VjcmV0X");  // 9 characters: not base64
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  hw::RunHandler([&] { main->FormCreate(); });
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "Uneven size in DecodeToStream.");
+  EXPECT_EQ(main->UserName, "alice");
+  EXPECT_FALSE(main->Timer1->isActive());
+  EXPECT_EQ(main->Label1->text().toStdString(), "Lable1");
+}
+
+TEST_F(ServiceFixture, ServiceUnreachableAtStartThenRetried) {
+  SeedRegistered("alice", hw::EncodeBase64("secret"));
+  fake.Enqueue(Reply::Raw(""));  // closes at once, before a status line
+  hw::RunHandler([&] { main->FormCreate(); });
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Saturday 00:00] ERROR: Connection Closed Gracefully."}));
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "List index out of bounds (3)");
+  EXPECT_TRUE(main->CoolTrayIcon1->IsVisible()) << "the user can still reach and end the program";
+  EXPECT_TRUE(main->StartupRetry->isActive());
+  EXPECT_FALSE(main->Timer1->isActive());
+
+  fake.Enqueue(Reply::Raw("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n"));
+  main->RetryStartup();
+  EXPECT_EQ(boxes.shown.size(), 1u) << "retries are silent apart from their log line";
+  EXPECT_TRUE(main->StartupRetry->isActive());
+
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  fake.Enqueue(Reply::Ok("!!"));
+  main->RetryStartup();
+  EXPECT_FALSE(main->StartupRetry->isActive());
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_EQ(LogLines().back(), "[Notification] Our DDNS service will be 15 days close");
+}
+
+}  // namespace
