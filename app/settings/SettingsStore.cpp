@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "BuildConfig.h"
@@ -57,8 +58,16 @@ bool KeyExists(sqlite3* db) {
   return sqlite3_step(statement.get()) == SQLITE_ROW;
 }
 
+// SQLite writes the journal that makes each change atomic beside the file, so a write needs the
+// folder as well as the file. The folder itself is never made here: it belongs to the installation.
+bool FolderWritable(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+}
+
 // A new file is created private to its owner; an existing one must be readable and writable.
 bool PrepareFile(const std::string& path, bool createIfMissing) {
+  if (!FolderWritable(path)) return false;
   if (::access(path.c_str(), F_OK) == 0) return ::access(path.c_str(), R_OK | W_OK) == 0;
   if (!createIfMissing) return false;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -139,7 +148,11 @@ std::string SettingsAccess::ReadText(const std::string& name) {
 
 void SettingsAccess::WriteValue(const std::string& name, int type, const std::string& data) {
   Statement statement =
-      db_ ? Prepare(db_, "INSERT OR REPLACE INTO \"values\" (\"path\", name, type, data) VALUES (?1, ?2, ?3, ?4)")
+      // Like a handle to a deleted registry key, an access whose key another access deleted
+      // meanwhile cannot write: the value would otherwise come back when the key is made again.
+      db_ ? Prepare(db_,
+                    "INSERT OR REPLACE INTO \"values\" (\"path\", name, type, data) SELECT ?1, ?2, ?3, ?4"
+                    " WHERE EXISTS (SELECT 1 FROM keys WHERE \"path\" = ?1)")
           : Statement(nullptr, &sqlite3_finalize);
   bool written = false;
   if (statement) {
@@ -147,7 +160,7 @@ void SettingsAccess::WriteValue(const std::string& name, int type, const std::st
     BindText(statement.get(), 2, name);
     sqlite3_bind_int(statement.get(), 3, type);
     sqlite3_bind_blob(statement.get(), 4, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-    written = sqlite3_step(statement.get()) == SQLITE_DONE;
+    written = sqlite3_step(statement.get()) == SQLITE_DONE && sqlite3_changes(db_) > 0;
   }
   if (!written) throw SettingsError(FormatMessage("Failed to set data for '%s'", name));
 }
@@ -162,8 +175,10 @@ void SettingsAccess::WriteText(const std::string& name, const std::string& text)
 
 bool SettingsAccess::DeleteSettingsTree() {
   if (!db_ || !KeyExists(db_)) return false;
-  // Subkeys are the paths that begin with the key's path and a backslash.
-  constexpr const char* kUnderKey = "(\"path\" = ?1 OR substr(\"path\", 1, length(?1) + 1) = ?1 || '\\')";
+  // Subkeys are the paths that begin with the key's path and a backslash. Paths ignore letter case;
+  // a substring loses its column's collation, so the comparison names it.
+  constexpr const char* kUnderKey =
+      "(\"path\" = ?1 OR substr(\"path\", 1, length(?1) + 1) COLLATE NOCASE = ?1 || '\\')";
   const std::string deleteValues = std::string("DELETE FROM \"values\" WHERE ") + kUnderKey;
   const std::string deleteKeys = std::string("DELETE FROM keys WHERE ") + kUnderKey;
   const bool deleted = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK &&

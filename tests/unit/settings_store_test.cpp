@@ -1,9 +1,14 @@
 // The settings file: open modes, type rules with their exact error texts, and the tree delete.
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <functional>
+#include <thread>
 
 #include "app/settings/SettingsStore.h"
 #include "common/AppError.h"
@@ -18,7 +23,8 @@ class SettingsStore : public ::testing::Test {
   void SetUp() override { hw::SetSettingsFile(path); }
   void TearDown() override { hw::SetSettingsFile({}); }
 
-  // Writes a value straight into the file, the way another tool or a damaged store could leave it.
+  // Writes a value straight into the file, the way another tool or a damaged store could leave it;
+  // its key row is made too, so a path below the program's key seeds a subkey.
   void Seed(const std::string& keyPath, const std::string& name, int type, const std::string& data) {
     {
       hw::SettingsAccess create;
@@ -27,8 +33,10 @@ class SettingsStore : public ::testing::Test {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     sqlite3_stmt* statement = nullptr;
-    sqlite3_exec(db, "INSERT OR IGNORE INTO keys VALUES ('Software\\Larkmoor Systems\\DDNS\\Sub');", nullptr,
-                 nullptr, nullptr);
+    sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO keys VALUES (?1)", -1, &statement, nullptr);
+    sqlite3_bind_text(statement, 1, keyPath.c_str(), -1, SQLITE_TRANSIENT);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE);
+    sqlite3_finalize(statement);
     sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO \"values\" VALUES (?1, ?2, ?3, ?4)", -1, &statement, nullptr);
     sqlite3_bind_text(statement, 1, keyPath.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(statement, 2, name.c_str(), -1, SQLITE_TRANSIENT);
@@ -37,6 +45,20 @@ class SettingsStore : public ::testing::Test {
     ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE);
     sqlite3_finalize(statement);
     sqlite3_close(db);
+  }
+
+  // One text column of the file, rows joined by ",".
+  std::string Query(const char* sql) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    std::string rows;
+    while (sqlite3_step(statement) == SQLITE_ROW)
+      rows += (rows.empty() ? "" : ",") + std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
   }
 
   static std::string ErrorOf(const std::function<void()>& action) {
@@ -71,19 +93,69 @@ TEST_F(SettingsStore, OpenModes) {
   EXPECT_TRUE(second.OpenSettings(false)) << "several accesses may be open at once";
 }
 
-TEST_F(SettingsStore, FolderWithoutTheFileAndNoCreationMeansNoAccess) {
+TEST_F(SettingsStore, MissingFolderIsNotCreated) {
   hw::SetSettingsFile(folder.File("missing-folder/settings.db"));
   hw::SettingsAccess access;
   EXPECT_FALSE(access.OpenSettings(true));
   EXPECT_FALSE(access.SettingExists("REG"));
 }
 
-TEST_F(SettingsStore, ReadOnlyFileMeansNoAccess) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
-  { hw::SettingsAccess create; ASSERT_TRUE(create.OpenSettings(true)); }
-  ::chmod(path.c_str(), 0400);
-  hw::SettingsAccess access;
-  EXPECT_FALSE(access.OpenSettings(true));
+// Runs the action on a thread of its own whose credentials lack the capabilities that let root pass
+// over file modes, so that a mode check means the same for root as for any user. Capabilities
+// belong to one thread, so the rest of the test program keeps them. False when they cannot be shed.
+bool RunBoundByFileModes(const std::function<void()>& action) {
+  bool shed = false;
+  std::thread([&] {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return;
+    const unsigned overrides = 1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH | 1u << CAP_FOWNER;
+    data[0].effective &= ~overrides;
+    data[0].permitted &= ~overrides;
+    data[0].inheritable &= ~overrides;
+    if (::syscall(SYS_capset, &header, data) != 0) return;
+    shed = true;
+    action();
+  }).join();
+  return shed;
+}
+
+struct ModeCase {
+  const char* what;
+  bool fileExists;
+  unsigned fileMode;
+  unsigned folderMode;
+};
+
+TEST_F(SettingsStore, NoFullAccessMeansNoAccess) {
+  const ModeCase cases[] = {
+      {"read-only file", true, 0400, 0700},
+      {"file that cannot be read", true, 0200, 0700},
+      // The journal that makes a write atomic lives beside the file.
+      {"writable file in a read-only folder", true, 0600, 0500},
+      {"no file and a read-only folder", false, 0600, 0500},
+  };
+  for (const ModeCase& c : cases) {
+    hwtest::TempDir modes;
+    const std::string file = modes.File("settings.db");
+    hw::SetSettingsFile(file);
+    if (c.fileExists) {
+      hw::SettingsAccess create;
+      ASSERT_TRUE(create.OpenSettings(true)) << c.what;
+      ::chmod(file.c_str(), c.fileMode);
+    }
+    ::chmod(modes.path().c_str(), c.folderMode);
+    bool opened = true, created = true;
+    ASSERT_TRUE(RunBoundByFileModes([&] {
+      hw::SettingsAccess access;
+      opened = access.OpenSettings(false);
+      created = access.OpenSettings(true);
+      EXPECT_FALSE(access.SettingExists("REG")) << c.what;
+    })) << "this thread could not give up its file-mode capabilities";
+    EXPECT_FALSE(opened) << c.what;
+    EXPECT_FALSE(created) << c.what;
+    ::chmod(modes.path().c_str(), 0700);
+  }
 }
 
 TEST_F(SettingsStore, WrittenValuesReadBack) {
@@ -141,6 +213,8 @@ TEST_F(SettingsStore, AbsentFlagCannotBeRead) {
 
 TEST_F(SettingsStore, DeleteRemovesTheKeyWithItsValuesAndSubkeys) {
   Seed(std::string(kKey) + "\\Sub", "inner", 1, std::string("x\0", 2));
+  Seed("software\\larkmoor systems\\ddns\\Lower\\Deeper", "inner", 1, std::string("x\0", 2));
+  Seed(std::string(kKey) + "Suffix", "keep", 1, std::string("y\0", 2));
   Seed("Software\\Other", "keep", 1, std::string("y\0", 2));
   hw::SettingsAccess access;
   ASSERT_TRUE(access.OpenSettings(true));
@@ -149,17 +223,29 @@ TEST_F(SettingsStore, DeleteRemovesTheKeyWithItsValuesAndSubkeys) {
   access.CloseSettings();
 
   EXPECT_FALSE(access.OpenSettings(false)) << "the key is gone";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db, "SELECT group_concat(\"path\" || '/' || name) FROM \"values\"", -1, &statement, nullptr);
-  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "Software\\Other/keep");
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
+  EXPECT_EQ(Query("SELECT \"path\" || '/' || name FROM \"values\" ORDER BY 1"),
+            "Software\\Larkmoor Systems\\DDNSSuffix/keep,Software\\Other/keep");
+  EXPECT_EQ(Query("SELECT \"path\" FROM keys ORDER BY 1"),
+            "Software\\Larkmoor Systems\\DDNSSuffix,Software\\Other");
 
   ASSERT_TRUE(access.OpenSettings(true)) << "the next start creates it again, empty";
   EXPECT_FALSE(access.SettingExists("Remind"));
+}
+
+TEST_F(SettingsStore, WriteIntoAKeyDeletedMeanwhileFails) {
+  hw::SettingsAccess outer;  // open across a request, while a nested handler releases the domain
+  ASSERT_TRUE(outer.OpenSettings(true));
+  {
+    hw::SettingsAccess release;
+    ASSERT_TRUE(release.OpenSettings(true));
+    ASSERT_TRUE(release.DeleteSettingsTree());
+  }
+  EXPECT_EQ(ErrorOf([&] { outer.WriteText("username", "alice"); }), "Failed to set data for 'username'");
+  outer.CloseSettings();
+
+  hw::SettingsAccess next;
+  ASSERT_TRUE(next.OpenSettings(true));
+  EXPECT_FALSE(next.SettingExists("username")) << "nothing written into the deleted key comes back with it";
 }
 
 }  // namespace
