@@ -1,46 +1,45 @@
 #pragma once
-#include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "ddns/CookieStore.h"
 #include "ddns/HttpConnection.h"
+#include "ddns/HttpReply.h"
+#include "ddns/HttpUrl.h"
 
 namespace hw {
 
 // The blocking HTTP/1.x client the service sees: a fixed request profile, at most one kept
 // connection, cookies in memory. Failures throw TransportError with their exact message text.
+// While a request waits, the pump runs; a request made from inside it (a handler that the pump
+// dispatched) travels on a connection of its own and leaves the waiting one untouched.
 class HttpClient {
  public:
   explicit HttpClient(Pump pump = {});
   ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
 
+  // HTTP/1.1, on the connection a previous exchange kept when it is still usable.
   std::string Get(const std::string& url);
   // HTTP/1.0 on a fresh connection; switches the client's content type to a form for good.
   std::string Post(const std::string& url, const std::string& body);
+  // Connect bound, reply silence bound, and the bound on reading the body of a failed reply.
   void SetTimeouts(int connectMs, int silenceMs, int errorBodyMs);
 
  private:
-  struct Target {
-    std::string host;
-    int port = 80;
-    std::string path;
-  };
-  struct Reply;
-
-  std::string Exchange(const std::string& method, const std::string& url, const std::string* body);
-  std::string Head(const std::string& method, const Target& target, const std::string* body) const;
-  Reply ReadReply(HttpConnection& connection, const Target& target);
-  std::string ReadBody(HttpConnection& connection, const Reply& reply);
-  static Target ParseUrl(const std::string& url);
+  std::string Exchange(const char* method, const std::string& url, const std::string* body);
+  HttpConnection& ConnectionFor(std::unique_ptr<HttpConnection>& nested);
+  std::string Head(const char* method, const HttpTarget& target, const std::string* body) const;
+  std::string BodyOf(HttpConnection& connection, const HttpReply& reply);
 
   Pump pump_;
   HttpLimits limits_;
   std::unique_ptr<HttpConnection> connection_;
-  bool waiting_ = false;  // a request of this client is in progress (a nested one gets its own line)
+  bool waiting_ = false;  // an exchange of this client is in progress further up the stack
   std::string contentType_ = "text/html";
   std::string connectionToken_;
-  std::map<std::string, std::map<std::string, std::string>> cookies_;  // by host, then name
+  CookieStore cookies_;
 };
 
 std::string HttpGet(HttpClient& client, const std::string& url);

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "common/AppError.h"
+#include "ddns/HttpText.h"
 #include "platform/SocketErrors.h"
 
 namespace hw {
@@ -34,6 +35,27 @@ short PollOnce(int fd, short events, int ms) {
   return ready > 0 ? entry.revents : 0;
 }
 
+// Names under "invalid" never exist; they are answered here, as resolvers are meant to, without
+// asking a name server that may be slow or unreachable.
+bool IsReservedInvalidName(const std::string& host) {
+  std::string name = AsciiLower(host);
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  return name == "invalid" || name.ends_with(".invalid");
+}
+
+using AddressList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
+
+AddressList Resolve(const std::string& host, int port) {
+  if (IsReservedInvalidName(host)) throw TransportError(SocketErrorMessage(SocketErrorNumberOfResolver(EAI_NONAME)));
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (lookup != 0) throw TransportError(SocketErrorMessage(SocketErrorNumberOfResolver(lookup)));
+  return AddressList(found, &freeaddrinfo);
+}
+
 }  // namespace
 
 HttpConnection::HttpConnection(const Pump& pump, const HttpLimits& limits)
@@ -43,14 +65,8 @@ HttpConnection::~HttpConnection() { Close(); }
 
 void HttpConnection::Open(const std::string& host, int port) {
   Close();
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (lookup != 0) throw TransportError(SocketErrorMessage(SocketErrorNumberOfResolver(lookup)));
-  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, &freeaddrinfo);
-
+  const AddressList addresses = Resolve(host, port);
+  const addrinfo* found = addresses.get();  // the first address returned is the one used
   fd_ = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, found->ai_protocol);
   if (fd_ < 0) ThrowSocketError(errno);
   if (::connect(fd_, found->ai_addr, found->ai_addrlen) != 0 && errno != EINPROGRESS) {
@@ -58,7 +74,7 @@ void HttpConnection::Open(const std::string& host, int port) {
     Close();
     ThrowSocketError(error);
   }
-  WaitWritable();
+  WaitConnected();
   int error = 0;
   socklen_t length = sizeof error;
   ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
@@ -68,7 +84,7 @@ void HttpConnection::Open(const std::string& host, int port) {
   }
 }
 
-void HttpConnection::WaitWritable() {
+void HttpConnection::WaitConnected() {
   const auto started = Clock::now();
   while (PollOnce(fd_, POLLOUT, kConnectSliceMs) == 0) {
     if (ElapsedMs(started) >= limits_.connectMs) {
@@ -77,6 +93,12 @@ void HttpConnection::WaitWritable() {
     }
     if (pump_) pump_();
   }
+}
+
+bool HttpConnection::Reusable() const {
+  if (fd_ < 0 || peerClosed_ || !buffer_.empty()) return false;
+  pollfd entry{fd_, POLLIN, 0};
+  return ::poll(&entry, 1, 0) == 0;  // readable while idle: the server's close, a reset or stray bytes
 }
 
 void HttpConnection::Close() {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,7 +16,8 @@ struct HttpLimits {
 };
 
 // One TCP connection to the service. Waiting for the connect and for reply data happens in short
-// slices, after each of which the owner's pump runs, so the windows stay responsive.
+// slices, after each of which the owner's pump runs, so the windows stay responsive. The pump and
+// the limits belong to the owning client and must outlive the connection.
 class HttpConnection {
  public:
   static constexpr int kConnectSliceMs = 125;
@@ -28,8 +30,11 @@ class HttpConnection {
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;
 
+  // Looks the host up (nothing is pumped meanwhile) and connects to its first address.
   void Open(const std::string& host, int port);
-  bool IsOpen() const { return fd_ >= 0; }
+  // Open, idle and untouched by the server since the last reply: a server that closed a kept
+  // connection has left its end-of-stream behind, so this needs no traffic.
+  bool Reusable() const;
   void Close();
   void Send(const std::string& bytes);
 
@@ -45,10 +50,10 @@ class HttpConnection {
 
  private:
   bool Fill();  // false when the server has closed
-  void WaitWritable();
+  void WaitConnected();
 
   const Pump& pump_;
-  HttpLimits limits_;
+  const HttpLimits& limits_;
   int silenceMs_;
   int fd_ = -1;
   bool peerClosed_ = false;

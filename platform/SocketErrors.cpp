@@ -33,7 +33,9 @@ int SocketErrorNumberOfErrno(int errnoValue) {
 
 int SocketErrorNumberOfResolver(int gaiError) {
   switch (gaiError) {
+    // A name that does not exist, has no address, or whose name server gave up on it.
     case EAI_NONAME:
+    case EAI_FAIL:
 #ifdef EAI_NODATA
     case EAI_NODATA:
 #endif

@@ -14,7 +14,12 @@ namespace {
 using hwtest::FakeService;
 using hwtest::Reply;
 
-std::string Host(const FakeService& fake) { return "Host: 127.0.0.1:" + std::to_string(fake.port()) + "\r\n"; }
+constexpr const char* kHeadTail =
+    "Accept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
+
+std::string HostLine(const FakeService& fake) {
+  return "Host: 127.0.0.1:" + std::to_string(fake.port()) + "\r\n";
+}
 
 std::string FailureOf(hw::HttpClient& client, const std::string& url) {
   try {
@@ -25,75 +30,147 @@ std::string FailureOf(hw::HttpClient& client, const std::string& url) {
   return "(no failure)";
 }
 
+// A loopback socket bound to a port of the system's choosing; listening when a backlog is given.
+class LoopbackSocket {
+ public:
+  explicit LoopbackSocket(int backlog = -1) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    if (backlog >= 0) ::listen(fd_, backlog);
+  }
+  ~LoopbackSocket() { ::close(fd_); }
+  LoopbackSocket(const LoopbackSocket&) = delete;
+  LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+
+  int port() const { return port_; }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+// A port that takes no new connection: its listener never accepts and its one queue place is taken,
+// so the kernel drops further connection requests and a connect stays pending, as to a silent host.
+class UnansweringPort {
+ public:
+  UnansweringPort() : listener_(0), filler_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(listener_.port()));
+    ::connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  ~UnansweringPort() { ::close(filler_); }
+  std::string url(const std::string& path) const { return listener_.url(path); }
+
+ private:
+  LoopbackSocket listener_;
+  int filler_;
+};
+
+// The three kinds of request the service sees, byte for byte: a client's first GET, any POST, and
+// a GET after the client's first POST, which carries the POST's connection token and content type.
 TEST(HttpWire, RequestsByteForByte) {
   FakeService fake;
   fake.Enqueue(Reply::Ok("2013\r\n6\r\n15\r\n8\r\n5\r\n9\r\n"));
   fake.Enqueue(Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: keep-alive\r\n\r\n##").KeepOpen());
   fake.Enqueue(Reply::Ok("now"));
+  fake.Enqueue(Reply::Ok("**"));
   hw::HttpClient client;
   EXPECT_EQ(client.Get(fake.url("/now.php")), "2013\r\n6\r\n15\r\n8\r\n5\r\n9\r\n");
   EXPECT_EQ(client.Post(fake.url("/fo.php"), "a=VEVw+/=="), "##");
   EXPECT_EQ(client.Get(fake.url("/now.php")), "now");
+  EXPECT_EQ(client.Post(fake.url("/fo.php"), "a=VEVw+/=="), "**");
 
-  const std::string tail = "Accept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
-  const std::vector<std::string> expected{
-      "GET /now.php HTTP/1.1\r\nContent-Type: text/html\r\n" + Host(fake) + tail,
+  const std::string firstGet = "GET /now.php HTTP/1.1\r\nContent-Type: text/html\r\n" + HostLine(fake) + kHeadTail;
+  const std::string post =
       "POST /fo.php HTTP/1.0\r\nConnection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-      "Content-Length: 10\r\n" + Host(fake) + tail + "a=VEVw+/==",
+      "Content-Length: 10\r\n" + HostLine(fake) + kHeadTail + "a=VEVw+/==";
+  const std::string laterGet =
       "GET /now.php HTTP/1.1\r\nConnection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\n" +
-          Host(fake) + tail,
-  };
-  EXPECT_EQ(fake.Requests(), expected);
-  EXPECT_EQ(fake.ConnectionCount(), 2) << "the POST opens its own connection, the GET reuses the kept one";
+      HostLine(fake) + kHeadTail;
+  EXPECT_EQ(fake.Requests(), (std::vector<std::string>{firstGet, post, laterGet, post}));
+  // The first POST leaves the first GET's connection, its GET reuses the kept one, the next POST
+  // starts afresh although a connection is kept.
+  EXPECT_EQ(fake.RequestsOn(2), (std::vector<std::string>{post, laterGet}));
+  EXPECT_EQ(fake.ConnectionCount(), 3);
 }
 
-TEST(HttpWire, PostKeepsItsConnectionOnlyWhenTheReplySaysKeepAlive) {
+TEST(HttpWire, KeepsTheConnectionAsTheReplyAllows) {
   struct Case {
-    const char* connectionHeader;
-    int connections;
+    bool post;
+    const char* replyHeader;
+    int connections;  // after the request and one GET that follows it
   };
-  for (const Case c : {Case{"Connection: keep-alive\r\n", 1}, Case{"Connection:  Keep-Alive \r\n", 1},
-                       Case{"", 2}}) {
+  const Case cases[] = {
+      {true, "Connection: keep-alive\r\n", 1},
+      {true, "Connection:  Keep-Alive \r\n", 1},
+      {true, "Proxy-Connection: keep-alive\r\n", 1},
+      {true, "", 2},
+      {false, "", 1},
+      {false, "Connection: close\r\n", 2},
+      {false, "Proxy-Connection: CLOSE\r\n", 2},
+  };
+  for (const Case& c : cases) {
     FakeService fake;
-    fake.Enqueue(Reply::Raw(std::string("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n") + c.connectionHeader +
-                            "\r\n##").KeepOpen());
-    fake.Enqueue(Reply::Ok("1"));
-    fake.Enqueue(Reply::Ok("2"));
+    fake.Enqueue(Reply::Raw(std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n") + c.replyHeader + "\r\n##")
+                     .KeepOpen());
+    fake.Enqueue(Reply::Ok("next"));
     hw::HttpClient client;
-    client.Post(fake.url("/fo.php"), "a=");
-    client.Get(fake.url("/now.php"));
-    client.Get(fake.url("/now.php"));
-    EXPECT_EQ(fake.ConnectionCount(), c.connections) << c.connectionHeader;
+    EXPECT_EQ(c.post ? client.Post(fake.url("/fo.php"), "a=") : client.Get(fake.url("/now.php")), "##");
+    EXPECT_EQ(client.Get(fake.url("/now.php")), "next");
+    EXPECT_EQ(fake.ConnectionCount(), c.connections) << (c.post ? "POST " : "GET ") << c.replyHeader;
   }
 }
 
-struct BodyCase {
+// A server that ends a kept connection while the client is idle has left its end-of-stream behind;
+// the next GET sees it before sending and connects again instead of failing.
+TEST(HttpWire, KeptConnectionClosedByTheServerMeanwhileIsReplaced) {
+  FakeService fake;
+  fake.Enqueue(Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst"));  // then closes
+  fake.Enqueue(Reply::Ok("second"));
+  hw::HttpClient client;
+  EXPECT_EQ(client.Get(fake.url("/now.php")), "first");
+  ASSERT_TRUE(fake.WaitForClosedConnections(1));
+  EXPECT_EQ(client.Get(fake.url("/now.php")), "second");
+  EXPECT_EQ(fake.ConnectionCount(), 2);
+}
+
+struct ReplyCase {
   const char* what;
   std::string reply;
-  std::string body;
+  std::string result;  // the body returned, or the failure's message
 };
 
 TEST(HttpWire, ReplyBodiesAccepted) {
-  const BodyCase cases[] = {
+  const ReplyCase cases[] = {
       {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", "hello"},
-      {"short body before close", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhel", "hel"},
+      {"short body before close", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhel", "hel"},
       {"no length: read to close", "HTTP/1.0 200 OK\r\n\r\nuntil the end", "until the end"},
+      {"length 0", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ""},
       {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n5\r\npedia\r\n0\r\n\r\n",
        "Wikipedia"},
       {"204", "HTTP/1.1 204 No Content\r\n\r\n", ""},
       {"continue first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok"},
       {"LF line ends", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok", "ok"},
+      {"bytes above 127 unchanged", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n\xe4\xbd\xa0\xff", "\xe4\xbd\xa0\xff"},
   };
-  for (const BodyCase& c : cases) {
+  for (const ReplyCase& c : cases) {
     FakeService fake;
     fake.Enqueue(Reply::Raw(c.reply));
     hw::HttpClient client;
-    EXPECT_EQ(client.Get(fake.url("/")), c.body) << c.what;
+    EXPECT_EQ(client.Get(fake.url("/")), c.result) << c.what;
   }
 }
 
 TEST(HttpWire, FailuresCarryTheirExactMessages) {
-  const BodyCase cases[] = {
+  const ReplyCase cases[] = {
       {"redirect", "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 0\r\n\r\n",
        "HTTP/1.1 302 Found"},
       {"location on a 200", "HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 200 OK"},
@@ -101,74 +178,137 @@ TEST(HttpWire, FailuresCarryTheirExactMessages) {
       {"no number", "HTTP/1.1 abc\r\n\r\n", "HTTP/1.1 abc"},
       {"long header line", "HTTP/1.1 200 OK\r\nX-Long: " + std::string(17000, 'x') + "\r\n\r\n",
        "Max line length exceeded."},
+      {"long status line", "HTTP/1.1 200 " + std::string(17000, 'x') + "\r\n\r\n", "Max line length exceeded."},
       {"close before the status line", "HTTP/1.1 20", "Connection Closed Gracefully."},
       {"nothing at all", "", "Connection Closed Gracefully."},
       {"close inside the head", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", "Undefined situation"},
   };
-  for (const BodyCase& c : cases) {
+  for (const ReplyCase& c : cases) {
     FakeService fake;
     fake.Enqueue(Reply::Raw(c.reply));
     hw::HttpClient client;
-    EXPECT_EQ(FailureOf(client, fake.url("/now.php")), c.body) << c.what;
+    EXPECT_EQ(FailureOf(client, fake.url("/now.php")), c.result) << c.what;
   }
 }
 
-TEST(HttpWire, RefusedPortAndUnknownHost) {
-  int port = 0;
-  {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    ::close(fd);  // bound, never listening: the port refuses
+TEST(HttpWire, LookupAndConnectFailures) {
+  const LoopbackSocket refusing;  // bound, never listening
+  const std::pair<std::string, std::string> cases[] = {
+      {refusing.url("/now.php"), "Socket Error # 10061\r\nConnection refused."},
+      // Reserved names fail at once, without asking a name server; so do malformed ones.
+      {"http://nonexistent.invalid:17861/", "Socket Error # 11001\r\nHost not found."},
+      {"http://Service.INVALID.:17861/", "Socket Error # 11001\r\nHost not found."},
+      {"http://bad..host:17861/now.php", "Socket Error # 11001\r\nHost not found."},
+  };
+  for (const auto& [url, message] : cases) {
+    hw::HttpClient client;
+    EXPECT_EQ(FailureOf(client, url), message) << url;
   }
-  hw::HttpClient client;
-  EXPECT_EQ(FailureOf(client, "http://127.0.0.1:" + std::to_string(port) + "/now.php"),
-            "Socket Error # 10061\r\nConnection refused.");
-  EXPECT_EQ(FailureOf(client, "http://bad..host:17861/now.php"), "Socket Error # 11001\r\nHost not found.");
 }
 
 TEST(HttpWire, CookiesComeBack) {
   FakeService fake;
-  fake.Enqueue(Reply::Raw("HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; path=/\r\nContent-Length: 0\r\n\r\n").KeepOpen());
+  fake.Enqueue(Reply::Raw("HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; path=/\r\nSet-Cookie2: v=2\r\n"
+                          "Content-Length: 0\r\n\r\n").KeepOpen());
   fake.Enqueue(Reply::Ok(""));
   hw::HttpClient client;
   client.Get(fake.url("/"));
   client.Get(fake.url("/"));
-  EXPECT_NE(fake.Requests().at(1).find("\r\nCookie: sid=42\r\n\r\n"), std::string::npos) << fake.Requests().at(1);
+  EXPECT_NE(fake.Requests().at(1).find("\r\nCookie: sid=42; v=2\r\n\r\n"), std::string::npos) << fake.Requests().at(1);
 }
 
-TEST(HttpWaiting, PumpRunsWhileAReplyIsAwaitedAndANestedRequestGetsItsOwnConnection) {
-  FakeService fake;
-  auto gate = std::make_shared<hwtest::Gate>();
-  fake.Enqueue(Reply::Ok("outer").After(gate));
-  fake.Enqueue(Reply::Ok("nested"));
+TEST(HttpUrl, SplitsHostPortAndTarget) {
+  struct Case {
+    const char* url;
+    const char* host;
+    int port;
+    const char* path;
+    const char* hostHeader;
+  };
+  const Case cases[] = {
+      {"http://ddns.example:17861/fo.php", "ddns.example", 17861, "/fo.php", "ddns.example:17861"},
+      {"http://ddns.example:17861", "ddns.example", 17861, "/", "ddns.example:17861"},
+      {"http://ddns.example/", "ddns.example", 80, "/", "ddns.example"},
+      {"http://ddns.example:80/a?b=1#top", "ddns.example", 80, "/a?b=1", "ddns.example"},
+      {"http://ddns.example:17861?x=1", "ddns.example", 17861, "/?x=1", "ddns.example:17861"},
+  };
+  for (const Case& c : cases) {
+    const hw::HttpTarget target = hw::ParseHttpUrl(c.url);
+    EXPECT_EQ(target.host, c.host) << c.url;
+    EXPECT_EQ(target.port, c.port) << c.url;
+    EXPECT_EQ(target.path, c.path) << c.url;
+    EXPECT_EQ(hw::HostHeaderOf(target), c.hostHeader) << c.url;
+  }
+}
+
+// While the outer request waits, the pump runs a handler that makes its own request on the same
+// client (a GET, or a POST, which would otherwise start by closing the client's connection). The
+// nested one travels on a connection of its own; the outer one completes on the connection it was
+// waiting on, and that connection is still kept for the next GET.
+TEST(HttpWaiting, NestedRequestFromThePumpLeavesTheWaitingOneIntact) {
+  for (const bool nestedPost : {false, true}) {
+    FakeService fake;
+    auto gate = std::make_shared<hwtest::Gate>();
+    fake.Enqueue(Reply::Ok("first"));
+    fake.Enqueue(Reply::Ok("outer").After(gate));
+    fake.Enqueue(Reply::Ok("nested"));
+    fake.Enqueue(Reply::Ok("after"));
+    int pumped = 0;
+    std::string nestedReply;
+    hw::HttpClient* self = nullptr;
+    hw::HttpClient client([&] {
+      ++pumped;
+      if (pumped == 1) nestedReply = nestedPost ? self->Post(fake.url("/fo.php"), "a=") : self->Get(fake.url("/n"));
+      if (pumped == 2) fake.Open(*gate);  // the reply comes only once the pump has run again
+    });
+    self = &client;
+    EXPECT_EQ(client.Get(fake.url("/first")), "first");
+    EXPECT_EQ(client.Get(fake.url("/outer")), "outer");
+    EXPECT_EQ(nestedReply, "nested");
+    EXPECT_EQ(client.Get(fake.url("/after")), "after");
+
+    const auto onFirst = fake.RequestsOn(1);
+    ASSERT_EQ(onFirst.size(), 3u) << "nested POST: " << nestedPost;
+    EXPECT_TRUE(onFirst[1].starts_with("GET /outer "));
+    EXPECT_TRUE(onFirst[2].starts_with("GET /after "));
+    EXPECT_EQ(fake.RequestsOn(2).size(), 1u);
+    EXPECT_EQ(fake.ConnectionCount(), 2);
+  }
+}
+
+TEST(HttpWaiting, ConnectPumpsAndGivesUpAtItsBound) {
+  const UnansweringPort port;
   int pumped = 0;
-  std::string nestedReply;
-  hw::HttpClient* self = nullptr;
-  hw::HttpClient client([&] {
-    if (++pumped == 1) nestedReply = self->Get(fake.url("/nested"));  // a handler run during the wait
-    if (pumped == 2) fake.Open(*gate);
-  });
-  self = &client;
-  EXPECT_EQ(client.Get(fake.url("/outer")), "outer");
-  EXPECT_EQ(nestedReply, "nested");
-  EXPECT_GE(pumped, 2);
-  EXPECT_EQ(fake.ConnectionCount(), 2);
+  hw::HttpClient client([&] { ++pumped; });
+  client.SetTimeouts(400, 120000, 2000);
+  EXPECT_EQ(FailureOf(client, port.url("/now.php")), "Connect timed out.");
+  EXPECT_GE(pumped, 3);  // once per 125 ms slice
 }
 
+// The reply-silence bound and the shorter bound on a failed reply's body are separate limits. The
+// pump runs once per quiet 250 ms slice; should the wait outlast its bound by far, the pump ends it.
 TEST(HttpWaiting, SilenceAndStalledErrorBodiesAreBounded) {
-  FakeService fake;
-  fake.Enqueue(Reply::Silent());
-  fake.Enqueue(Reply::Raw("HTTP/1.1 500 Oops\r\nContent-Length: 100\r\n\r\npartial").KeepOpen());
-  hw::HttpClient client;
-  client.SetTimeouts(120000, 300, 300);
-  EXPECT_EQ(FailureOf(client, fake.url("/silent")), "Read Timeout");
-  EXPECT_EQ(FailureOf(client, fake.url("/stalls")), "Read Timeout");
+  struct Case {
+    const char* what;
+    Reply reply;
+    int silenceMs;
+    int errorBodyMs;
+  };
+  Case cases[] = {
+      {"silent server", Reply::Silent(), 300, 120000},
+      {"error body stalls", Reply::Raw("HTTP/1.1 500 Oops\r\nContent-Length: 100\r\n\r\npartial").KeepOpen(),
+       120000, 300},
+  };
+  for (Case& c : cases) {
+    FakeService fake;
+    fake.Enqueue(std::move(c.reply));
+    int quietSlices = 0;
+    hw::HttpClient client([&] {
+      if (++quietSlices > 8) throw hw::TransportError("still waiting after 2 s");
+    });
+    client.SetTimeouts(120000, c.silenceMs, c.errorBodyMs);
+    EXPECT_EQ(FailureOf(client, fake.url("/now.php")), "Read Timeout") << c.what;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+#pragma once
+#include <map>
+#include <string>
+
+#include "ddns/HttpReply.h"
+
+namespace hw {
+
+// The cookies a client was given, in memory, per host; every request to that host carries them all.
+class CookieStore {
+ public:
+  // Keeps the name=value pair of each "Set-Cookie" and "Set-Cookie2" header of the reply.
+  void Take(const std::string& host, const HttpReply& reply);
+  // "name=value; other=value" for the host; empty when it has none.
+  std::string HeaderFor(const std::string& host) const;
+
+ private:
+  std::map<std::string, std::map<std::string, std::string>> byHost_;  // host in lower case, then name
+};
+
+}  // namespace hw
