@@ -69,7 +69,9 @@ TEST_F(ServiceFixture, QueryReplyMarkers) {
     EXPECT_EQ(main->Timer1->isActive(), !c.unregistered) << c.reply;
     EXPECT_EQ(main->Button3->isEnabled(), !c.unregistered) << c.reply;
     EXPECT_EQ(main->CoolTrayIcon1->IsBlinking(), c.unregistered) << c.reply;
-    if (c.unregistered) EXPECT_EQ(main->Button2->text().toStdString(), Text("1")) << c.reply;
+    if (c.unregistered) {
+      EXPECT_EQ(main->Button2->text().toStdString(), Text("1")) << c.reply;
+    }
     main->CoolTrayIcon1->StopBlinking();
   }
   const std::string lastRequest = fake.Requests().back();
