@@ -13,15 +13,8 @@
 namespace hw {
 namespace {
 
-std::string CurrentTitle() {
-  try {
-    return ApplicationTitle(ProgramFile());
-  } catch (const std::exception&) {
-    return "Hostwarden";
-  }
-}
-
-std::string ModuleName() {
+// The program file's name; the reports must still be shown when it cannot be found.
+std::string ProgramFileName() {
   try {
     const std::string file = ProgramFile();
     return file.substr(file.rfind('/') + 1);
@@ -54,14 +47,14 @@ std::string ErrorBoxText(const std::string& message) {
 }
 
 void ShowErrorBox(const std::string& message) {
-  Boxes().Show({CurrentTitle(), ErrorBoxText(message), BoxIcon::Error, false});
+  Boxes().Show({ApplicationTitle(ProgramFileName()), ErrorBoxText(message), BoxIcon::Error, false});
 }
 
 std::string UnhandledErrorReport(const std::exception& error) {
   const std::string message = error.what();
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<const void*>(&error));
-  return "Exception " + ErrorClassName(error) + " in module " + ModuleName() + " at " + address + ".\r\n" +
+  return "Exception " + ErrorClassName(error) + " in module " + ProgramFileName() + " at " + address + ".\r\n" +
          ErrorBoxText(message) + "\r\n";
 }
 

@@ -104,6 +104,8 @@ void TForm1::AddLogLine(const std::string& line) {
 
 std::string TForm1::LogStamp() const { return FormatLogStamp(ServerNow); }
 
+void TForm1::LogError(const std::exception& error) { AddLogLine(LogStamp() + " ERROR: " + error.what()); }
+
 std::string TForm1::GetLangStr(const std::string& messageId, const std::string& param) const {
   return hw::GetLangStr(messageId, param);
 }

@@ -32,6 +32,8 @@ class TForm1 : public QWidget {
   void AddLogLine(const std::string& line);
   // The last reading of the server clock as "[dddd hh:mm]".
   std::string LogStamp() const;
+  // The stamped log line of a request that failed: stamp, " ERROR: ", the message.
+  void LogError(const std::exception& error);
   std::string GetLangStr(const std::string& messageId, const std::string& param = {}) const;
 
   // Start-up: server clock, machine identity, tray icon, stored account, first query.

@@ -19,9 +19,9 @@ void TForm1::SendQuery(const std::string& machineId, const std::string& kind) {
   try {
     reply = HttpPost(*http, ServiceUrl(*endpoint), BuildEnvelope(UserName, Password, machineId));
   } catch (const TransportError& error) {
-    AddLogLine(LogStamp() + " ERROR: " + error.what());
+    LogError(error);
   } catch (const EnvelopeTooLongError& error) {
-    AddLogLine(LogStamp() + " ERROR: " + error.what());
+    LogError(error);  // an account too long for the envelope is never sent
   }
   ApplyReply(reply);
   AddCountdownLine(remindWanted);

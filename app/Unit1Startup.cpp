@@ -22,8 +22,7 @@ DateTime TForm1::CheckDate() {
   try {
     reply = HttpGet(*http, ServiceUrl(Endpoint::Clock));
   } catch (const TransportError& error) {
-    AddLogLine(LogStamp() + " ERROR: " + error.what());
-    reply.clear();  // nothing of a failed reply is trusted
+    LogError(error);  // the empty reply then fails the decoding
   }
   return DecodeClockReply(reply);
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "fixtures/ChildProcess.h"
+#include "fixtures/TempDir.h"
 
 namespace {
 

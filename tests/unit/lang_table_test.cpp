@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/TempDir.h"
+
 #include "platform/ProfileReader.h"
 #include "platform/UserLanguage.h"
 
@@ -48,23 +50,6 @@ std::string FixtureIni() {
          "key=second spelling\n"
          "bare\n";
 }
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string templ = (fs::path(testing::TempDir()) / "langXXXXXX").string();
-    path_ = ::mkdtemp(templ.data());
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path_ / name, std::ios::binary) << bytes;
-    return (path_ / name).string();
-  }
-
- private:
-  fs::path path_;
-};
 
 // Sets (or, for nullopt, removes) an environment variable for one scope.
 class ScopedEnv {
@@ -107,14 +92,14 @@ struct LookupCase {
 class FixtureFileTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = new TempFolder;
+    folder_ = new hwtest::TempDir;
     file_ = folder_->Write("lang.ini", FixtureIni());
   }
   static void TearDownTestSuite() { delete folder_; }
-  static TempFolder* folder_;
+  static hwtest::TempDir* folder_;
   static std::string file_;
 };
-TempFolder* FixtureFileTest::folder_ = nullptr;
+hwtest::TempDir* FixtureFileTest::folder_ = nullptr;
 std::string FixtureFileTest::file_;
 
 class LangLookupTest : public FixtureFileTest, public testing::WithParamInterface<LookupCase> {};
@@ -172,23 +157,23 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ProfileCase>& info) { return std::string(info.param.name); });
 
 TEST(ProfileSectionKeys, ListsKeysInFileOrderWithoutCommentsOrBlankLines) {
-  TempFolder folder;
+  hwtest::TempDir folder;
   const std::string file = folder.Write("a.ini", FixtureIni());
   EXPECT_EQ(hw::ProfileSectionKeys(file, "extra"), (std::vector<std::string>{"Key", "key", "bare"}));
   EXPECT_TRUE(hw::ProfileSectionKeys(file, "1031").empty());
-  EXPECT_TRUE(hw::ProfileSectionKeys((folder.path() / "none.ini").string(), "1033").empty());
+  EXPECT_TRUE(hw::ProfileSectionKeys(folder.File("none.ini"), "1033").empty());
 }
 
 TEST(LookupLangStr, MissingFileGivesEmptyTextOrTheParam) {
-  TempFolder folder;
-  const std::string file = (folder.path() / "lang.ini").string();
+  hwtest::TempDir folder;
+  const std::string file = folder.File("lang.ini");
   EXPECT_EQ(hw::LookupLangStr(file, 1033, "1"), "");
   EXPECT_EQ(hw::LookupLangStr(file, 1033, "21", "abc"), "abc");
 }
 
 // Nothing is cached: an edit to the file shows at the next lookup.
 TEST(LookupLangStr, ReadsTheFileAnewEachTime) {
-  TempFolder folder;
+  hwtest::TempDir folder;
   const std::string file = folder.Write("lang.ini", "[1033]\n1=before\n");
   EXPECT_EQ(hw::LookupLangStr(file, 1033, "1"), "before");
   folder.Write("lang.ini", "[1033]\n1=after\n");
@@ -196,12 +181,12 @@ TEST(LookupLangStr, ReadsTheFileAnewEachTime) {
 }
 
 TEST(LangFile, IsFoundBesideTheProgramInAnyLetterCase) {
-  TempFolder folder;
+  hwtest::TempDir folder;
   ScopedWorkingDirectory cwd(folder.path());
   EXPECT_FALSE(hw::LangFileExists());
   EXPECT_EQ(hw::LangFilePath(), "./lang.ini");
 
-  fs::create_directory(folder.path() / "LANG.INI");  // a folder of that name is no language file
+  fs::create_directory(folder.File("LANG.INI"));  // a folder of that name is no language file
   EXPECT_FALSE(hw::LangFileExists());
 
   folder.Write("Lang.ini", "[1028]\n3=TW three\n[1033]\n3=US three\n");

@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "ddns/MachineIdentity.h"
-#include "fixtures/ChildProcess.h"
+#include "fixtures/TempDir.h"
 #include "platform/NetworkInterfaces.h"
 
 namespace {

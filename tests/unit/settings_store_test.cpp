@@ -12,7 +12,7 @@
 
 #include "app/settings/SettingsStore.h"
 #include "common/AppError.h"
-#include "fixtures/ChildProcess.h"
+#include "fixtures/TempDir.h"
 
 namespace {
 

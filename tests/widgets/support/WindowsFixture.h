@@ -9,6 +9,7 @@
 #include "app/Unit1.h"
 #include "app/settings/SettingsStore.h"
 #include "fixtures/ChildProcess.h"
+#include "fixtures/TempDir.h"
 #include "lifetime/ServerClock.h"
 #include "lifetime/Unit3.h"
 #include "widgets/support/RecordingBoxes.h"
