@@ -2,6 +2,8 @@
 
 #include <QMenu>
 
+#include "shell/HandlerWiring.h"
+
 namespace hw {
 
 TrayIcon::TrayIcon(QMenu* menu, QObject* parent) : QObject(parent), blinkTimer_(this) {
@@ -10,8 +12,8 @@ TrayIcon::TrayIcon(QMenu* menu, QObject* parent) : QObject(parent), blinkTimer_(
   icon_.setIcon(images_[kLogoImage]);
   icon_.setContextMenu(menu);
   blinkTimer_.setInterval(kBlinkIntervalMs);
-  connect(&blinkTimer_, &QTimer::timeout, this, &TrayIcon::AdvanceBlink);
-  connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+  WireHandler(&blinkTimer_, &QTimer::timeout, this, &TrayIcon::AdvanceBlink);
+  WireHandler(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::DoubleClick) emit doubleClicked();
   });
 }

@@ -29,6 +29,8 @@ class TrayIcon : public QObject {
   bool IsBlinking() const { return blinkTimer_.isActive(); }
 
   int ImageIndex() const { return imageIndex_; }
+  // The icon as the notification area shows it (tests look at its pixels and send it clicks).
+  QSystemTrayIcon& Icon() { return icon_; }
   void SetImageIndex(int index);
   // One blink step: the next image, wrapping to the logo after the last.
   void AdvanceBlink();

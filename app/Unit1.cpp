@@ -7,10 +7,11 @@
 #include <cstdio>
 
 #include "account/Unit2.h"
-#include "app/LogStamp.h"
-#include "app/ProgramExit.h"
+#include "lifetime/LogStamp.h"
+#include "shell/ProgramExit.h"
 #include "i18n/LangTable.h"
 #include "lifetime/ServerClock.h"
+#include "shell/HandlerWiring.h"
 
 namespace hw {
 
@@ -56,12 +57,12 @@ void TForm1::BuildBanner() {
   Image1->setCursor(Qt::PointingHandCursor);
   Label5 = MakeBannerLabel(this, 8, true);
   Label6 = MakeBannerLabel(this, 20, false);
-  connect(Label5, &ClickableLabel::clicked, this, &TForm1::Label5Click);
-  connect(Label6, &ClickableLabel::clicked, this, &TForm1::Label6Click);
+  WireHandler(Label5, &ClickableLabel::clicked, this, &TForm1::Label5Click);
+  WireHandler(Label6, &ClickableLabel::clicked, this, &TForm1::Label6Click);
 }
 
 void TForm1::BuildControls() {
-  Label1 = new QLabel("Lable1", this);
+  Label1 = new QLabel("Lable1", this);  // the design caption, misspelt as users have always seen it
   Label1->move(272, 104);
   Label1->adjustSize();
   Button2 = new QPushButton("Register a Domain Name", this);
@@ -73,12 +74,12 @@ void TForm1::BuildControls() {
   ListBox1->setUniformItemSizes(true);
   setTabOrder(ListBox1, Button2);
   setTabOrder(Button2, Button3);
-  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  WireHandler(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   Timer1 = new QTimer(this);
   Timer1->setInterval(kUpdatePeriodMs);
   StartupRetry = new QTimer(this);
   StartupRetry->setInterval(kStartupRetryMs);
-  connect(StartupRetry, &QTimer::timeout, this, [this] { RetryStartup(); });
+  WireHandler(StartupRetry, &QTimer::timeout, this, &TForm1::RetryStartup);
   // Service requests keep the windows responsive while they wait.
   http = std::make_unique<HttpClient>([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
@@ -91,10 +92,10 @@ void TForm1::BuildTray() {
   Show1->setFont(bold);  // the default item
   PopupMenu1->setDefaultAction(Show1);
   Exit1 = PopupMenu1->addAction("Exit");
-  connect(Show1, &QAction::triggered, this, &TForm1::Show1Click);
-  connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+  WireHandler(Show1, &QAction::triggered, this, &TForm1::Show1Click);
+  WireHandler(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
   CoolTrayIcon1 = new TrayIcon(PopupMenu1, this);
-  connect(CoolTrayIcon1, &TrayIcon::doubleClicked, this, &TForm1::Show1Click);
+  WireHandler(CoolTrayIcon1, &TrayIcon::doubleClicked, this, &TForm1::Show1Click);
 }
 
 void TForm1::AddLogLine(const std::string& line) {
@@ -110,16 +111,21 @@ std::string TForm1::GetLangStr(const std::string& messageId, const std::string& 
   return hw::GetLangStr(messageId, param);
 }
 
-void TForm1::CenterOnScreenOnce() {
-  if (placed_) return;
-  placed_ = true;
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->geometry().center() - rect().center());
+// The frame's size is known only once the window is shown: placed by its client area before, and
+// by its frame after, so it comes up near the centre and then stands exactly there.
+void TForm1::CenterOnScreen() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect frame = frameGeometry();
+  move(pos() + screen->geometry().center() - frame.center());
 }
 
 void TForm1::Show1Click() {
-  CenterOnScreenOnce();
+  const bool firstShow = !placed_;
+  placed_ = true;
+  if (firstShow) CenterOnScreen();
   show();
+  if (firstShow) CenterOnScreen();
   raise();
   // The most recently active window (the registration dialog while it is open) comes to the front.
   QWidget* active = QApplication::activeModalWidget();

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ClickableLabel.h"
+#include "shell/ClickableLabel.h"
 #include "app/TrayIcon.h"
 #include "ddns/HttpClient.h"
 #include "lifetime/DateTime.h"
@@ -88,7 +88,7 @@ class TForm1 : public QWidget {
   void BuildBanner();
   void BuildControls();
   void BuildTray();
-  void CenterOnScreenOnce();
+  void CenterOnScreen();
   void FinishStartup();
 
   void LoadAccountAndStart();

@@ -1,6 +1,6 @@
 // The domain query: one exchange for the in-memory account and what its reply marker asks for.
 #include "app/Unit1.h"
-#include "app/settings/Reminders.h"
+#include "settings/Reminders.h"
 #include "common/AppError.h"
 #include "ddns/DomainQuery.h"
 #include "ddns/Envelope.h"

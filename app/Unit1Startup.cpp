@@ -1,11 +1,11 @@
 // The main window's start-up and its notices: server clock, identity, stored account, first query.
 #include <QCoreApplication>
 
-#include "app/MessageBoxes.h"
-#include "app/ProgramExit.h"
+#include "shell/MessageBoxes.h"
+#include "shell/ProgramExit.h"
 #include "app/Unit1.h"
-#include "app/settings/Reminders.h"
-#include "app/settings/SettingsStore.h"
+#include "settings/Reminders.h"
+#include "settings/SettingsStore.h"
 #include "common/AppError.h"
 #include "ddns/Base64.h"
 #include "ddns/MachineIdentity.h"

@@ -1,6 +1,6 @@
 #include "ddns/CookieStore.h"
 
-#include "ddns/HttpText.h"
+#include "common/Text.h"
 
 namespace hw {
 

@@ -6,7 +6,7 @@ namespace hw {
 namespace {
 
 std::string PlainEnvelope(std::string_view name, std::string_view password, std::string_view machineId) {
-  std::string plain = "GDS\r\n";
+  std::string plain = "GDS\r\n";  // the service decodes exactly this layout; no byte may change
   plain.append(name).append("\r\n").append(password).append("\r\n").append(machineId);
   return plain;
 }

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "common/AppError.h"
-#include "ddns/HttpText.h"
+#include "common/Text.h"
 #include "platform/SocketErrors.h"
 
 namespace hw {

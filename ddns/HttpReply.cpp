@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "common/AppError.h"
-#include "ddns/HttpText.h"
+#include "common/Text.h"
 
 namespace hw {
 namespace {
@@ -13,7 +13,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 HttpReply ReadOneHead(HttpConnection& connection) {
   const auto statusLine = connection.ReadLine();
-  if (!statusLine) throw TransportError("Connection Closed Gracefully.");
+  if (!statusLine) throw TransportError("Connection Closed Gracefully.");  // wording and capitals as users know it
   HttpReply reply;
   reply.statusLine = *statusLine;
   reply.status = StatusCodeOf(*statusLine);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Text.h"
 #include "i18n/LangTable.h"
 
 namespace hw {
@@ -11,12 +12,7 @@ namespace {
 
 const std::string kLangFileName = "lang.ini";
 
-bool IsLangFileName(std::string name) {
-  std::ranges::transform(name, name.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  });
-  return name == kLangFileName;
-}
+bool IsLangFileName(const std::string& name) { return AsciiLower(name) == kLangFileName; }
 
 std::vector<std::string> LangFileCandidates() {
   std::vector<std::string> names;

@@ -17,6 +17,9 @@ std::string Choose(unsigned langId, const char* english, const char* chinese) {
   return IsTraditionalChinese(langId) ? chinese : english;
 }
 
+// The texts below are the service's own announcement, word for word: "days close" and the "\n\r"
+// line break of the closed notice are as announced, not slips to correct.
+
 // The number of days followed by its unit; both countdown texts end this way.
 std::string DaysLeftText(unsigned langId, int days) {
   return std::to_string(days) + Choose(langId, " days close", " 天後關閉");

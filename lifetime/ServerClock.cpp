@@ -68,6 +68,7 @@ DateTime DecodeClockReply(std::string_view body) {
   const ClockFields f = ReadFields(SplitReplyLines(body));
   const auto reading = DateTime::FromParts(f.year, f.month, f.day, f.hour, f.minute, f.second, 0);
   if (!reading) {
+    // The doubled quotes are part of the message as users have always seen it.
     throw ConvertError(FormatMessage("''%s'' is not a valid date and time", DescribeFields(f)));
   }
   return *reading;

@@ -8,10 +8,11 @@
 #include <QUrl>
 
 #include "BuildConfig.h"
-#include "app/ProgramExit.h"
-#include "app/settings/SettingsStore.h"
+#include "shell/ProgramExit.h"
+#include "settings/SettingsStore.h"
 #include "lifetime/ClosingSchedule.h"
 #include "platform/UserLanguage.h"
+#include "shell/HandlerWiring.h"
 
 namespace hw {
 
@@ -69,10 +70,10 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   CheckBox1 = Place(new QCheckBox(this), 80, 142, 13, 15);
   setTabOrder(Button1, CheckBox1);
 
-  connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
-  connect(Label2, &ClickableLabel::clicked, this, &TForm3::Label2Click);
-  connect(Label3, &ClickableLabel::clicked, this, &TForm3::Label3Click);
-  connect(CheckBox1, &QCheckBox::toggled, this, &TForm3::CheckBox1Click);
+  WireHandler(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
+  WireHandler(Label2, &ClickableLabel::clicked, this, &TForm3::Label2Click);
+  WireHandler(Label3, &ClickableLabel::clicked, this, &TForm3::Label3Click);
+  WireHandler(CheckBox1, &QCheckBox::toggled, this, &TForm3::CheckBox1Click);
 }
 
 void TForm3::FormCreate() {

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "app/ClickableLabel.h"
+#include "shell/ClickableLabel.h"
 
 namespace hw {
 

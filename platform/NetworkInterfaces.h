@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "ddns/MachineIdentity.h"
+#include "platform/AdapterSources.h"
 
 namespace hw {
 

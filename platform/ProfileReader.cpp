@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "common/Text.h"
+
 namespace hw {
 namespace {
 
@@ -23,18 +25,7 @@ struct ProfileSection {
 constexpr std::string_view kBlanks = " \t\r\n\v\f\x1a";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-std::string_view Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
+std::string_view TrimLine(std::string_view text) { return Trim(text, kBlanks); }
 
 std::string ReadFileBytes(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
@@ -49,14 +40,14 @@ std::optional<std::string> SectionHeader(std::string_view line) {
   if (!line.starts_with('[')) return std::nullopt;
   const auto close = line.rfind(']');
   if (close == std::string_view::npos) return std::nullopt;
-  return std::string(Trim(line.substr(1, close - 1)));
+  return std::string(TrimLine(line.substr(1, close - 1)));
 }
 
 // "key = text" or a bare "key" (whose text is empty).
 ProfileEntry Entry(std::string_view line) {
   const auto equals = line.find('=');
   if (equals == std::string_view::npos) return {std::string(line), {}};
-  return {std::string(Trim(line.substr(0, equals))), std::string(Trim(line.substr(equals + 1)))};
+  return {std::string(TrimLine(line.substr(0, equals))), std::string(TrimLine(line.substr(equals + 1)))};
 }
 
 // Lines before the first section header belong to no section and cannot be looked up.
@@ -64,7 +55,7 @@ std::vector<ProfileSection> ParseProfile(std::string_view bytes) {
   std::vector<ProfileSection> sections;
   while (!bytes.empty()) {
     const auto lineEnd = std::min(bytes.find('\n'), bytes.size());
-    const std::string_view line = Trim(bytes.substr(0, lineEnd));
+    const std::string_view line = TrimLine(bytes.substr(0, lineEnd));
     bytes.remove_prefix(std::min(lineEnd + 1, bytes.size()));
     if (line.empty() || line.starts_with(';')) continue;
     if (auto name = SectionHeader(line)) {
@@ -79,7 +70,7 @@ std::vector<ProfileSection> ParseProfile(std::string_view bytes) {
 
 const ProfileSection* FindSection(const std::vector<ProfileSection>& sections, std::string_view name) {
   const auto found = std::ranges::find_if(
-      sections, [name](const ProfileSection& section) { return SameName(section.name, name); });
+      sections, [name](const ProfileSection& section) { return SameIgnoringCase(section.name, name); });
   return found == sections.end() ? nullptr : &*found;
 }
 
@@ -93,7 +84,7 @@ std::string_view WithoutQuotes(std::string_view text) {
 
 std::vector<std::string> ProfileSectionKeys(const std::string& file, const std::string& section) {
   const auto sections = ParseProfile(ReadFileBytes(file));
-  const ProfileSection* found = FindSection(sections, Trim(section));
+  const ProfileSection* found = FindSection(sections, TrimLine(section));
   std::vector<std::string> keys;
   if (found) {
     for (const ProfileEntry& entry : found->entries) keys.push_back(entry.key);
@@ -103,11 +94,11 @@ std::vector<std::string> ProfileSectionKeys(const std::string& file, const std::
 
 std::string ProfileString(const std::string& file, const std::string& section, const std::string& key) {
   const auto sections = ParseProfile(ReadFileBytes(file));
-  const ProfileSection* found = FindSection(sections, Trim(section));
+  const ProfileSection* found = FindSection(sections, TrimLine(section));
   if (!found) return {};
-  const std::string_view wanted = Trim(key);
+  const std::string_view wanted = TrimLine(key);
   for (const ProfileEntry& entry : found->entries) {
-    if (SameName(entry.key, wanted))
+    if (SameIgnoringCase(entry.key, wanted))
       return std::string(WithoutQuotes(entry.text).substr(0, kProfileTextLimit));
   }
   return {};

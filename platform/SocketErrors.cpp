@@ -51,6 +51,9 @@ int SocketErrorNumberOfResolver(int gaiError) {
 }
 
 std::string SocketErrorText(int number) {
+  // These texts reach the activity log and the service's support exactly as written here, odd
+  // spacing and missing full stops included ("Operation would block. ", "Directory not empty"):
+  // users and operators search for them verbatim. Do not tidy them.
   static const std::map<int, const char*> kTexts = {
       {10004, "Interrupted system call."},
       {10009, "Bad file number."},

@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
-# Installs everything the client, its tests and its desktop tests need on a fresh Debian machine.
+# Installs everything the client and its tests need on a fresh Debian machine.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
 packages=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
-  libsqlite3-dev sqlite3 libicu-dev libcurl4-openssl-dev libsodium-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  locales xvfb xdotool x11-utils imagemagick python3 fonts-dejavu-core fonts-wqy-microhei
+  build-essential cmake ninja-build pkg-config python3
+  qt6-base-dev libgl-dev libsqlite3-dev libicu-dev
+  libgtest-dev libgmock-dev
+  locales fonts-dejavu-core fonts-wqy-microhei
 )
 
 missing=()

@@ -5,6 +5,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 build=${HOSTWARDEN_TEST_BUILD_DIR:-build-test}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOSTWARDEN_BUILD_TESTS=ON
+python3 scripts/check-layers.py
 cmake --build "$build"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

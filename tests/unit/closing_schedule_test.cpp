@@ -15,6 +15,8 @@ struct CountdownCase {
   hw::DateTime now;
   int days;
 };
+// A case prints as its name: its bytes hold addresses that change from build to build.
+void PrintTo(const CountdownCase& c, std::ostream* out) { *out << c.name; }
 
 class DaysToClosingTest : public testing::TestWithParam<CountdownCase> {};
 
@@ -47,6 +49,8 @@ struct TextCase {
   std::string english;
   std::string chinese;
 };
+// A case prints as its name: its bytes hold addresses that change from build to build.
+void PrintTo(const TextCase& c, std::ostream* out) { *out << c.name; }
 
 class ClosingTextTest : public testing::TestWithParam<TextCase> {};
 

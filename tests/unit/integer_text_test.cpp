@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -13,6 +15,17 @@ struct IntegerCase {
   std::string text;
   std::optional<int> value;  // nothing: the text must be refused
 };
+
+void PrintTo(const IntegerCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
+
+// A test name that spells the text out: "  +42" is TextBlankBlankPlus42.
+std::string CaseName(const testing::TestParamInfo<IntegerCase>& info) {
+  static const std::map<char, std::string> kWords = {
+      {' ', "Blank"}, {'\t', "Tab"}, {'+', "Plus"}, {'-', "Minus"}, {'$', "Dollar"}, {'.', "Dot"}};
+  std::string name;
+  for (const char c : info.param.text) name += std::isalnum(static_cast<unsigned char>(c)) ? std::string(1, c) : kWords.at(c);
+  return "Text" + name;
+}
 
 class StrToIntTest : public testing::TestWithParam<IntegerCase> {};
 
@@ -46,6 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         IntegerCase{"", std::nullopt}, IntegerCase{"   ", std::nullopt}, IntegerCase{"-", std::nullopt},
         IntegerCase{"$", std::nullopt}, IntegerCase{"0x", std::nullopt}, IntegerCase{"+-1", std::nullopt},
         IntegerCase{"- 1", std::nullopt}, IntegerCase{"\t1", std::nullopt}, IntegerCase{"1.0", std::nullopt},
-        IntegerCase{"12a", std::nullopt}, IntegerCase{"$1G", std::nullopt}));
+        IntegerCase{"12a", std::nullopt}, IntegerCase{"$1G", std::nullopt}),
+    CaseName);
 
 }  // namespace

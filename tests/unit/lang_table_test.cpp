@@ -87,6 +87,8 @@ struct LookupCase {
   std::string param;
   std::string expected;
 };
+// A case prints as its name: its bytes hold addresses that change from build to build.
+void PrintTo(const LookupCase& c, std::ostream* out) { *out << c.name; }
 
 // One fixture file per suite, shared by its cases.
 class FixtureFileTest : public testing::Test {
@@ -140,6 +142,8 @@ struct ProfileCase {
   std::string key;
   std::string expected;
 };
+// A case prints as its name: its bytes hold addresses that change from build to build.
+void PrintTo(const ProfileCase& c, std::ostream* out) { *out << c.name; }
 
 class ProfileStringTest : public FixtureFileTest, public testing::WithParamInterface<ProfileCase> {};
 
@@ -204,6 +208,8 @@ struct LocaleCase {
   std::optional<std::string> lang;
   unsigned langId;
 };
+// A case prints as its name: its bytes hold addresses that change from build to build.
+void PrintTo(const LocaleCase& c, std::ostream* out) { *out << c.name; }
 
 class UserDefaultLangIdTest : public testing::TestWithParam<LocaleCase> {};
 

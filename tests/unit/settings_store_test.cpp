@@ -10,7 +10,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/settings/SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "common/AppError.h"
 #include "fixtures/TempDir.h"
 

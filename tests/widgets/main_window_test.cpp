@@ -1,52 +1,73 @@
-// The main window and its tray icon as the user meets them.
+// The main window and its tray icon as the user meets them, driven through their real inputs.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QClipboard>
+#include <QScreen>
+#include <QTest>
 #include <QTimer>
 
-#include "app/LogStamp.h"
-#include "app/ProgramExit.h"
+#include "account/Unit2.h"
 #include "app/Unit1.h"
-#include "lifetime/DateTime.h"
+#include "shell/ProgramExit.h"
+#include "widgets/support/Wiring.h"
 
 namespace {
 
 using hw::TForm1;
-using hw::TrayIcon;
 
-TEST(TrayBlinking, AlternatesFromTheLogoAndStopsOnTheLogo) {
-  TForm1 form;
-  TrayIcon& tray = *form.CoolTrayIcon1;
-  EXPECT_FALSE(tray.IsVisible()) << "hidden until the start-up shows it";
-
-  tray.StartBlinking();
-  EXPECT_TRUE(tray.IsBlinking());
-  std::vector<int> images{tray.ImageIndex()};
-  for (int step = 0; step < 4; ++step) {
-    tray.AdvanceBlink();
-    images.push_back(tray.ImageIndex());
-  }
-  EXPECT_EQ(images, (std::vector<int>{0, 1, 0, 1, 0}));
-
-  tray.AdvanceBlink();  // on the transparent image
-  tray.StartBlinking();
-  EXPECT_EQ(tray.ImageIndex(), 0) << "starting again restarts from the logo";
-
-  tray.AdvanceBlink();
-  form.Show1Click();
-  EXPECT_FALSE(tray.IsBlinking());
-  EXPECT_EQ(tray.ImageIndex(), TrayIcon::kLogoImage);
-  EXPECT_TRUE(form.isVisible());
+// The tray icon's pixels as shown, compared with the artwork.
+QImage Shown(TForm1& form) { return form.CoolTrayIcon1->Icon().icon().pixmap(16, 16).toImage(); }
+QImage Artwork(const char* resource) { return QIcon(resource).pixmap(16, 16).toImage(); }
+bool ShowsLogo(TForm1& form) { return Shown(form) == Artwork(":/logo16.png"); }
+bool ShowsNothing(TForm1& form) {
+  const QImage image = Shown(form);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (qAlpha(image.pixel(x, y)) != 0) return false;
+  return true;
 }
 
-TEST(TrayBlinking, BlinksEvery400Milliseconds) {
+QTimer& BlinkTimer(TForm1& form) { return *form.CoolTrayIcon1->findChild<QTimer*>(); }
+
+TEST(TrayIcon, BlinksEvery400MillisecondsUntilADoubleClickShowsTheWindow) {
+  TForm1 form;
+  EXPECT_FALSE(form.CoolTrayIcon1->IsVisible()) << "hidden until the start-up shows it";
+  ASSERT_TRUE(ShowsLogo(form));
+  ASSERT_FALSE(ShowsNothing(form));
+
+  form.CoolTrayIcon1->StartBlinking();
+  EXPECT_EQ(BlinkTimer(form).interval(), 400);
+  std::vector<bool> logo{ShowsLogo(form)}, nothing{ShowsNothing(form)};
+  for (int tick = 0; tick < 3; ++tick) {
+    hwtest::FireTimer(BlinkTimer(form));
+    logo.push_back(ShowsLogo(form));
+    nothing.push_back(ShowsNothing(form));
+  }
+  EXPECT_EQ(logo, (std::vector<bool>{true, false, true, false}));
+  EXPECT_EQ(nothing, (std::vector<bool>{false, true, false, true}));
+
+  form.CoolTrayIcon1->StartBlinking();  // on the transparent image
+  EXPECT_TRUE(ShowsLogo(form)) << "starting again restarts from the logo";
+
+  hwtest::FireTimer(BlinkTimer(form));
+  emit form.CoolTrayIcon1->Icon().activated(QSystemTrayIcon::Trigger);
+  EXPECT_FALSE(form.isVisible()) << "a single click does nothing";
+  emit form.CoolTrayIcon1->Icon().activated(QSystemTrayIcon::DoubleClick);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(BlinkTimer(form).isActive());
+  EXPECT_TRUE(ShowsLogo(form));
+}
+
+TEST(TrayIcon, ShowFromTheMenuStopsTheBlinkingOnTheLogo) {
   TForm1 form;
   form.CoolTrayIcon1->StartBlinking();
-  const auto timers = form.CoolTrayIcon1->findChildren<QTimer*>();
-  ASSERT_EQ(timers.size(), 1);
-  EXPECT_EQ(timers.front()->interval(), 400);
-  EXPECT_TRUE(timers.front()->isActive());
+  hwtest::FireTimer(BlinkTimer(form));
+  ASSERT_TRUE(ShowsNothing(form));
+  form.Show1->trigger();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(BlinkTimer(form).isActive());
+  EXPECT_TRUE(ShowsLogo(form));
 }
 
 TEST(MainWindow, LabelClickPutsItsExactTextOnTheClipboard) {
@@ -61,21 +82,56 @@ TEST(MainWindow, LabelClickPutsItsExactTextOnTheClipboard) {
   for (const Case& c : cases) {
     QGuiApplication::clipboard()->setText("previous content");
     c.label->setText(c.text);
-    emit c.label->clicked();
+    QTest::mouseClick(c.label, Qt::LeftButton);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), c.text);
   }
+  QGuiApplication::clipboard()->setText("previous content");
+  QTest::mouseClick(form.Label5, Qt::RightButton);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "previous content") << "only a left click copies";
 }
 
-TEST(MainWindow, ClosingOnlyHidesTheWindow) {
+TEST(MainWindow, CentredWhenFirstShownThenWhereTheUserLeftIt) {
   TForm1 form;
-  form.CoolTrayIcon1->SetVisible(true);
-  form.Show1Click();
-  ASSERT_TRUE(form.isVisible());
+  form.Show1->trigger();
+  const QPoint screenCentre = QGuiApplication::primaryScreen()->geometry().center();
+  EXPECT_EQ(form.frameGeometry().center(), screenCentre);
+
+  form.move(40, 50);
   form.close();
-  EXPECT_FALSE(form.isVisible());
-  EXPECT_TRUE(form.CoolTrayIcon1->IsVisible());
-  form.Show1Click();
+  EXPECT_FALSE(form.isVisible()) << "closing only hides";
+  form.Show1->trigger();
   EXPECT_TRUE(form.isVisible()) << "the tray brings it back";
+  EXPECT_EQ(form.pos(), QPoint(40, 50));
+}
+
+TEST(MainWindow, TabGoesFromTheLogToRegisterToRelease) {
+  TForm1 form;
+  form.Show1->trigger();
+  QApplication::setActiveWindow(&form);
+  form.ListBox1->setFocus();
+  ASSERT_TRUE(form.ListBox1->hasFocus());
+  QTest::keyClick(form.ListBox1, Qt::Key_Tab);
+  EXPECT_TRUE(form.Button2->hasFocus());
+  QTest::keyClick(form.Button2, Qt::Key_Tab);
+  EXPECT_TRUE(form.Button3->hasFocus());
+}
+
+TEST(MainWindow, RegisterButtonStopsTheCycleAndOpensTheDialogUntilItCloses) {
+  TForm1 form;
+  hw::TForm2 dialog;
+  hw::Form1 = &form;
+  hw::Form2 = &dialog;
+  form.Timer1->start();
+  form.Show1->trigger();
+  QTest::mouseClick(form.Button2, Qt::LeftButton);
+  EXPECT_FALSE(form.Timer1->isActive());
+  EXPECT_FALSE(form.isEnabled());
+  EXPECT_TRUE(dialog.isVisible());
+  dialog.close();
+  EXPECT_TRUE(form.isEnabled());
+  EXPECT_TRUE(form.Timer1->isActive());
+  hw::Form1 = nullptr;
+  hw::Form2 = nullptr;
 }
 
 TEST(MainWindow, LogLinesGoToTheListAndUnchangedToStandardError) {
@@ -122,28 +178,6 @@ TEST(MainWindow, ExitEndsTheEventLoop) {
   EXPECT_EQ(QCoreApplication::exec(), 0);
   EXPECT_FALSE(watchdogFired);
   EXPECT_TRUE(hw::ProgramExitRequested());
-}
-
-struct StampCase {
-  const char* locale;
-  hw::DateTime when;
-  std::string expected;
-};
-
-TEST(LogStamp, WeekdayInTheUsersLocaleAndTwentyFourHourClock) {
-  const hw::DateTime monday = *hw::DateTime::FromParts(2013, 6, 17, 9, 5, 59, 0);
-  const StampCase cases[] = {
-      {"en_US.UTF-8", hw::DateTime(), "[Saturday 00:00]"},
-      {"en_US.UTF-8", monday, "[Monday 09:05]"},
-      {"de_DE.UTF-8", monday, "[Montag 09:05]"},
-      {"zh_TW.UTF-8", monday, "[週一 09:05]"},
-      {"en_US.UTF-8", *hw::DateTime::FromParts(2013, 6, 16, 23, 59, 0, 0), "[Sunday 23:59]"},
-  };
-  for (const StampCase& c : cases) {
-    setenv("LC_ALL", c.locale, 1);
-    EXPECT_EQ(hw::FormatLogStamp(c.when), c.expected) << c.locale;
-  }
-  unsetenv("LC_ALL");
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTest>
 #include <QUrl>
 
-#include "app/ProgramExit.h"
-#include "app/settings/Reminders.h"
+#include "shell/ProgramExit.h"
+#include "settings/Reminders.h"
 #include "widgets/support/WindowsFixture.h"
 
 namespace {
@@ -72,7 +73,7 @@ TEST_F(NoticeWindow, DoNotRemindStoresTheNegationAtEveryChange) {
   SeedFlag("REG", false);
   notice->CheckBox1->click();
   EXPECT_FALSE(hw::RemindWanted());
-  notice->Label3Click();  // the label toggles the box back
+  QTest::mouseClick(notice->Label3, Qt::LeftButton);  // the label toggles the box back
   EXPECT_FALSE(notice->CheckBox1->isChecked());
   EXPECT_TRUE(hw::RemindWanted());
   hw::SettingsAccess settings;
@@ -127,7 +128,7 @@ class UrlRecorder : public QObject {
 TEST_F(NoticeWindow, LinkOpensTheWebSearch) {
   UrlRecorder recorder;
   QDesktopServices::setUrlHandler("http", &recorder, "open");
-  notice->Label2Click();
+  QTest::mouseClick(notice->Label2, Qt::LeftButton);
   QDesktopServices::unsetUrlHandler("http");
   ASSERT_EQ(recorder.opened.size(), 1);
   EXPECT_EQ(recorder.opened[0].toString().toStdString(), "http://www.google.com/search?q=free+ddns");

@@ -1,11 +1,12 @@
 // The start-up and the domain query against a scripted fake service.
-#include "app/ErrorDisplay.h"
+#include "shell/ErrorDisplay.h"
 #include "ddns/Base64.h"
 #include "ddns/Envelope.h"
 #include "ddns/ServiceEndpoints.h"
 #include "fixtures/FakeService.h"
 #include "i18n/LangTable.h"
 #include "widgets/support/WindowsFixture.h"
+#include "widgets/support/Wiring.h"
 
 namespace {
 
@@ -216,17 +217,34 @@ TEST_F(ServiceFixture, ServiceUnreachableAtStartThenRetried) {
   EXPECT_FALSE(main->Timer1->isActive());
 
   fake.Enqueue(Reply::Raw("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n"));
-  main->RetryStartup();
+  hwtest::FireTimer(*main->StartupRetry);
   EXPECT_EQ(boxes.shown.size(), 1u) << "retries are silent apart from their log line";
   EXPECT_TRUE(main->StartupRetry->isActive());
 
   fake.Enqueue(Reply::Ok(kClockOpen));
   fake.Enqueue(Reply::Ok(kClockOpen));
   fake.Enqueue(Reply::Ok("!!"));
-  main->RetryStartup();
+  hwtest::FireTimer(*main->StartupRetry);
   EXPECT_FALSE(main->StartupRetry->isActive());
   EXPECT_TRUE(main->Timer1->isActive());
   EXPECT_EQ(LogLines().back(), "[Notification] Our DDNS service will be 15 days close");
+}
+
+// The retry runs from its timer's signal; an error of the start-up it resumes reaches the error box
+// like any handler's, and the program runs on.
+TEST_F(ServiceFixture, RetriedStartupThatFailsLaterShowsItsError) {
+  SeedRegistered("alice", hw::EncodeBase64("secret"));
+  fake.Enqueue(Reply::Raw(""));
+  hw::RunHandler([&] { main->FormCreate(); });
+  ASSERT_TRUE(main->StartupRetry->isActive());
+
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  fake.Enqueue(Reply::Ok("2013\n6\n15\nx\n0\n0\n"));  // the second reading is malformed
+  hwtest::FireTimer(*main->StartupRetry);
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(boxes.shown[1].text, "'x' is not a valid integer value.");
+  EXPECT_FALSE(main->StartupRetry->isActive());
+  EXPECT_TRUE(main->Timer1->isActive()) << "the account was loaded before the failing reading";
 }
 
 }  // namespace

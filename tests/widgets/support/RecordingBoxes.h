@@ -1,7 +1,7 @@
 #pragma once
 #include <vector>
 
-#include "app/MessageBoxes.h"
+#include "shell/MessageBoxes.h"
 
 // Answers every message box at once and keeps what was shown, for the life of one test.
 class RecordingBoxes {

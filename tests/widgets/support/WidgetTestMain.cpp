@@ -1,5 +1,5 @@
 // Runs widget tests inside the program's application object on the offscreen platform, so no display is needed.
-#include "app/ErrorDisplay.h"
+#include "shell/ErrorDisplay.h"
 #include <cstdlib>
 
 #include <gtest/gtest.h>

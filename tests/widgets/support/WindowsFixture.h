@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/Unit1.h"
-#include "app/settings/SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "fixtures/ChildProcess.h"
 #include "fixtures/TempDir.h"
 #include "lifetime/ServerClock.h"

@@ -1,8 +1,8 @@
-#include "app/MessageBoxes.h"
+#include "shell/MessageBoxes.h"
 
 #include <QMessageBox>
 
-#include "app/TestTrace.h"
+#include "shell/TestTrace.h"
 
 namespace hw {
 namespace {

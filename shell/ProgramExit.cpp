@@ -1,4 +1,4 @@
-#include "app/ProgramExit.h"
+#include "shell/ProgramExit.h"
 
 #include <QCoreApplication>
 

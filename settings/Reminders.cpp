@@ -1,6 +1,6 @@
-#include "app/settings/Reminders.h"
+#include "settings/Reminders.h"
 
-#include "app/settings/SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 namespace hw {
 

@@ -1,4 +1,4 @@
-#include "app/LogStamp.h"
+#include "lifetime/LogStamp.h"
 
 #include <cstdio>
 

@@ -1,13 +1,13 @@
-#include "app/ErrorDisplay.h"
+#include "shell/ErrorText.h"
 
 #include <cxxabi.h>
 
-#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <typeinfo>
 
-#include "app/MessageBoxes.h"
+#include "common/Text.h"
 #include "platform/ProgramFolder.h"
 
 namespace hw {
@@ -36,18 +36,15 @@ std::string ErrorClassName(const std::exception& error) {
 std::string ApplicationTitle(const std::string& programFile) {
   std::string name = programFile.substr(programFile.rfind('/') + 1);
   name = name.substr(0, name.find('.'));
-  for (std::size_t i = 1; i < name.size(); ++i)
-    name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+  if (name.size() > 1) name = name.front() + AsciiLower(std::string_view(name).substr(1));
   return name;
 }
+
+std::string ErrorBoxTitle() { return ApplicationTitle(ProgramFileName()); }
 
 std::string ErrorBoxText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
   return message;
-}
-
-void ShowErrorBox(const std::string& message) {
-  Boxes().Show({ApplicationTitle(ProgramFileName()), ErrorBoxText(message), BoxIcon::Error, false});
 }
 
 std::string UnhandledErrorReport(const std::exception& error) {
@@ -56,21 +53,6 @@ std::string UnhandledErrorReport(const std::exception& error) {
   std::snprintf(address, sizeof address, "%p", static_cast<const void*>(&error));
   return "Exception " + ErrorClassName(error) + " in module " + ProgramFileName() + " at " + address + ".\r\n" +
          ErrorBoxText(message) + "\r\n";
-}
-
-void ShowUnhandledErrorReport(const std::exception& error) {
-  Boxes().Show({"Application Error", UnhandledErrorReport(error), BoxIcon::Error, false});
-}
-
-HostwardenApplication::HostwardenApplication(int& argc, char** argv) : QApplication(argc, argv) {}
-
-bool HostwardenApplication::notify(QObject* receiver, QEvent* event) {
-  try {
-    return QApplication::notify(receiver, event);
-  } catch (const std::exception& error) {
-    ShowErrorBox(error.what());
-  }
-  return false;
 }
 
 }  // namespace hw

@@ -1,4 +1,4 @@
-#include "app/settings/SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -127,6 +127,7 @@ bool SettingsAccess::SettingExists(const std::string& name) {
   return ReadValue(name, value);
 }
 
+// The error texts below are the settings errors users and administrators know, quoting and all.
 bool SettingsAccess::ReadFlag(const std::string& name) {
   StoredValue value;
   // The number is read into a 4-byte buffer: longer data does not fit and the read fails.

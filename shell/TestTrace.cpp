@@ -1,9 +1,9 @@
-#include "app/TestTrace.h"
+#include "shell/TestTrace.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/MessageBoxes.h"
+#include "shell/MessageBoxes.h"
 
 namespace hw {
 namespace {

@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Fails when a source file includes a file of a layer it must not depend on.
+
+The layers, lowest first (the README's layout section says the same):
+  common < platform < settings, i18n, ddns, lifetime logic < shell < forms < program
+Libraries below the shell need no widgets: they may not include the toolkit's headers either.
+Tests and tools are not checked.
+"""
+import pathlib
+import re
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+LOGIC = {"settings", "i18n", "ddns", "lifetime"}
+ALLOWED = {
+    "common": {"common"},
+    "platform": {"common", "platform"},
+    **{layer: {"common", "platform", layer} for layer in LOGIC},
+    "shell": {"common", "platform", "shell"} | LOGIC,
+    "forms": {"common", "platform", "shell", "forms"} | LOGIC,
+    "program": {"common", "platform", "shell", "forms", "program"} | LOGIC,
+}
+WITHOUT_TOOLKIT = {"common", "platform"} | LOGIC
+FORM_FILE = re.compile(r"^Unit\d")
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+
+
+def layer_of(path: pathlib.PurePosixPath):
+    """The layer of a file of the program, or None for files outside it."""
+    parts = path.parts
+    if len(parts) < 2:
+        return "common" if str(path) == "BuildConfig.h" else None
+    folder, name = parts[0], parts[-1]
+    if folder in ("account",):
+        return "forms"
+    if folder == "app":
+        return "program" if name.startswith("Hostwarden.") else "forms"
+    if folder == "lifetime" and FORM_FILE.match(name):
+        return "forms"
+    if folder in ALLOWED:
+        return folder
+    return None
+
+
+def check(path: pathlib.Path):
+    rel = pathlib.PurePosixPath(path.relative_to(ROOT).as_posix())
+    layer = layer_of(rel)
+    if layer is None:
+        return []
+    problems = []
+    for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+        match = INCLUDE.match(line)
+        if not match:
+            continue
+        kind, target = match.groups()
+        if kind == "<":
+            if layer in WITHOUT_TOOLKIT and target.startswith("Q"):
+                problems.append(f"{rel}:{number}: {layer} needs no widgets but includes <{target}>")
+            continue
+        included = layer_of(pathlib.PurePosixPath(target))
+        if included is not None and included not in ALLOWED[layer]:
+            problems.append(f"{rel}:{number}: {layer} may not include {target} ({included})")
+    return problems
+
+
+def main():
+    sources = [p for p in ROOT.rglob("*") if p.suffix in (".h", ".cpp", ".in") and p.is_file()]
+    sources = [p for p in sources if not p.relative_to(ROOT).parts[0].startswith(("build", "."))]
+    problems = [problem for source in sorted(sources) for problem in check(source)]
+    for problem in problems:
+        print(problem)
+    print(f"layers: {len(sources)} files read, {len(problems)} includes against the layers")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

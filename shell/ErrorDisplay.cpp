@@ -1,0 +1,27 @@
+#include "shell/ErrorDisplay.h"
+
+#include "shell/ErrorText.h"
+#include "shell/MessageBoxes.h"
+
+namespace hw {
+
+void ShowErrorBox(const std::string& message) {
+  Boxes().Show({ErrorBoxTitle(), ErrorBoxText(message), BoxIcon::Error, false});
+}
+
+void ShowUnhandledErrorReport(const std::exception& error) {
+  Boxes().Show({"Application Error", UnhandledErrorReport(error), BoxIcon::Error, false});
+}
+
+HostwardenApplication::HostwardenApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool HostwardenApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    ShowErrorBox(error.what());
+  }
+  return false;
+}
+
+}  // namespace hw
