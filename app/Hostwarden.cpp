@@ -4,15 +4,15 @@
 
 #include "account/Unit2.h"
 #include "account/Unit4.h"
-#include "shell/ErrorDisplay.h"
-#include "shell/MessageBoxes.h"
-#include "shell/ProgramExit.h"
-#include "shell/TestTrace.h"
 #include "app/Unit1.h"
 #include "i18n/LangTable.h"
 #include "lifetime/Unit3.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SingleInstance.h"
+#include "shell/ErrorDisplay.h"
+#include "shell/MessageBoxes.h"
+#include "shell/ProgramExit.h"
+#include "shell/TestTrace.h"
 
 namespace {
 

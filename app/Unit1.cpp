@@ -7,11 +7,11 @@
 #include <cstdio>
 
 #include "account/Unit2.h"
-#include "lifetime/LogStamp.h"
-#include "shell/ProgramExit.h"
 #include "i18n/LangTable.h"
+#include "lifetime/LogStamp.h"
 #include "lifetime/ServerClock.h"
 #include "shell/HandlerWiring.h"
+#include "shell/ProgramExit.h"
 
 namespace hw {
 

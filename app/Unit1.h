@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "shell/ClickableLabel.h"
 #include "app/TrayIcon.h"
 #include "ddns/HttpClient.h"
 #include "lifetime/DateTime.h"
+#include "shell/ClickableLabel.h"
 
 namespace hw {
 

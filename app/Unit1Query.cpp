@@ -1,13 +1,13 @@
 // The domain query: one exchange for the in-memory account and what its reply marker asks for.
+#include "BuildConfig.h"
 #include "app/Unit1.h"
-#include "settings/Reminders.h"
 #include "common/AppError.h"
 #include "ddns/DomainQuery.h"
 #include "ddns/Envelope.h"
 #include "lifetime/ClosingSchedule.h"
 #include "lifetime/ServerClock.h"
 #include "platform/UserLanguage.h"
-#include "BuildConfig.h"
+#include "settings/Reminders.h"
 
 namespace hw {
 
@@ -37,11 +37,8 @@ void TForm1::ApplyReply(const std::string& reply) {
       Label5->setText(QString::fromStdString(UserName + build::kDomainSuffix));
       Label6->setText(QString::fromStdString(payload));
       break;
-    case ReplyAction::Unregistered:
-      EnterUnregisteredState();
-      break;
-    case ReplyAction::Notice:
-      break;
+    case ReplyAction::Unregistered: EnterUnregisteredState(); break;
+    case ReplyAction::Notice: break;
   }
 }
 

@@ -1,11 +1,7 @@
 // The main window's start-up and its notices: server clock, identity, stored account, first query.
 #include <QCoreApplication>
 
-#include "shell/MessageBoxes.h"
-#include "shell/ProgramExit.h"
 #include "app/Unit1.h"
-#include "settings/Reminders.h"
-#include "settings/SettingsStore.h"
 #include "common/AppError.h"
 #include "ddns/Base64.h"
 #include "ddns/MachineIdentity.h"
@@ -14,6 +10,10 @@
 #include "lifetime/ServerClock.h"
 #include "lifetime/Unit3.h"
 #include "platform/UserLanguage.h"
+#include "settings/Reminders.h"
+#include "settings/SettingsStore.h"
+#include "shell/MessageBoxes.h"
+#include "shell/ProgramExit.h"
 
 namespace hw {
 
@@ -89,8 +89,7 @@ void TForm1::LoadAccountAndStart() {
 
 void TForm1::showclose() {
   if (!RemindWanted()) return;
-  Form3->Label1->setText(
-      QString::fromStdString(CountdownNoticeText(UserDefaultLangId(), DaysToClosing(ServerNow))));
+  Form3->Label1->setText(QString::fromStdString(CountdownNoticeText(UserDefaultLangId(), DaysToClosing(ServerNow))));
   if (!Form3->isVisible()) Form3->SlideInNotice();
 }
 

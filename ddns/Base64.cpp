@@ -42,8 +42,8 @@ std::string DecodeBase64(std::string_view text) {
   std::string bytes;
   bytes.reserve(text.size() / 4 * 3);
   for (std::size_t i = 0; i < text.size(); i += 4) {
-    const std::uint32_t group = SixBits(text[i]) << 18 | SixBits(text[i + 1]) << 12 |
-                                SixBits(text[i + 2]) << 6 | SixBits(text[i + 3]);
+    const std::uint32_t group =
+        SixBits(text[i]) << 18 | SixBits(text[i + 1]) << 12 | SixBits(text[i + 2]) << 6 | SixBits(text[i + 3]);
     bytes += static_cast<char>(group >> 16);
     if (text[i + 2] == '=') continue;
     bytes += static_cast<char>((group >> 8) & 0xFF);

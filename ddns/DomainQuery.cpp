@@ -7,7 +7,7 @@ constexpr std::size_t kMarkerLength = 2;
 constexpr std::size_t kTrailerLength = 7;
 
 constexpr ReplyMarkerInfo kMarkers[] = {
-    {"##", "25", true, ReplyAction::Updated},      {"**", "25", true, ReplyAction::Updated},
+    {"##", "25", true, ReplyAction::Updated},       {"**", "25", true, ReplyAction::Updated},
     {"@@", "19", false, ReplyAction::Unregistered}, {"%%", "27", true, ReplyAction::Unregistered},
     {"!!", "18", false, ReplyAction::Notice},       {"^^", "15", false, ReplyAction::Notice},
 };

@@ -10,9 +10,9 @@ namespace hw {
 using Pump = std::function<void()>;
 
 struct HttpLimits {
-  int connectMs = 120000;    // "Connect timed out."
-  int silenceMs = 120000;    // a reply silent this long fails with "Read Timeout"
-  int errorBodyMs = 2000;    // the body of a failed reply is read this long at most
+  int connectMs = 120000;  // "Connect timed out."
+  int silenceMs = 120000;  // a reply silent this long fails with "Read Timeout"
+  int errorBodyMs = 2000;  // the body of a failed reply is read this long at most
 };
 
 // One TCP connection to the service. Waiting for the connect and for reply data happens in short

@@ -48,7 +48,8 @@ std::string ReadChunked(HttpConnection& connection) {
 }  // namespace
 
 std::string HttpReply::Header(std::string_view name) const {
-  const auto found = std::find_if(headers.begin(), headers.end(), [&](const auto& header) { return header.first == name; });
+  const auto found =
+      std::find_if(headers.begin(), headers.end(), [&](const auto& header) { return header.first == name; });
   return found != headers.end() ? found->second : std::string();
 }
 

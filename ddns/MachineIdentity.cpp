@@ -32,8 +32,8 @@ int ListFromTable(std::vector<std::string>& list, InterfaceTableSource& table) {
   if (!rows) return -1;
   for (const auto& row : *rows) {
     if (row.type != kEthernetType || row.physAddress.size() < 6) continue;
-    const bool allZero = std::all_of(row.physAddress.begin(), row.physAddress.begin() + 6,
-                                     [](unsigned char byte) { return byte == 0; });
+    const bool allZero =
+        std::all_of(row.physAddress.begin(), row.physAddress.begin() + 6, [](unsigned char byte) { return byte == 0; });
     if (!allZero) list.push_back(FormatAddress(row.physAddress.data()));
   }
   return static_cast<int>(rows->size());
@@ -41,8 +41,7 @@ int ListFromTable(std::vector<std::string>& list, InterfaceTableSource& table) {
 
 }  // namespace
 
-int ListAdapterAddresses(std::vector<std::string>& list, AdapterStatusSource& adapters,
-                         InterfaceTableSource& table) {
+int ListAdapterAddresses(std::vector<std::string>& list, AdapterStatusSource& adapters, InterfaceTableSource& table) {
   list.clear();
   const int count = ListFromAdapters(list, adapters);
   // Adapters that answered with a count (even without one usable status) settle the matter.

@@ -35,8 +35,7 @@ int DaysToClosing(const DateTime& now) {
 }
 
 std::string CountdownNoticeText(unsigned langId, int days) {
-  return Choose(langId, "Our DDNS service will be \r\n", "我們的 DDNS 服務將於 \r\n") +
-         DaysLeftText(langId, days);
+  return Choose(langId, "Our DDNS service will be \r\n", "我們的 DDNS 服務將於 \r\n") + DaysLeftText(langId, days);
 }
 
 std::string ClosedNoticeText(unsigned langId) {

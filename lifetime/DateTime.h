@@ -19,8 +19,8 @@ class DateTime {
 
   // Gregorian date and time; nothing when a field is out of its range (year 1-9999, month 1-12,
   // day within the month, hour 0-23, minute and second 0-59, ms 0-999).
-  static constexpr std::optional<DateTime> FromParts(int year, int month, int day, int hour, int minute,
-                                                     int second, int ms);
+  static constexpr std::optional<DateTime> FromParts(int year, int month, int day, int hour, int minute, int second,
+                                                     int ms);
 
   static constexpr DateTime FromMillisecondsSinceZero(std::int64_t ms) { return DateTime(ms); }
 
@@ -40,9 +40,7 @@ class DateTime {
 
   friend constexpr auto operator<=>(const DateTime&, const DateTime&) = default;
 
-  static constexpr bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  }
+  static constexpr bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
   static constexpr int DaysInMonth(int year, int month) {
     constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
@@ -64,12 +62,12 @@ class DateTime {
   std::int64_t msSinceZero_ = 0;
 };
 
-constexpr std::optional<DateTime> DateTime::FromParts(int year, int month, int day, int hour, int minute,
-                                                      int second, int ms) {
-  const bool dateValid = year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
-                         day <= DaysInMonth(year, month);
-  const bool timeValid = hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 &&
-                         second <= 59 && ms >= 0 && ms <= 999;
+constexpr std::optional<DateTime> DateTime::FromParts(int year, int month, int day, int hour, int minute, int second,
+                                                      int ms) {
+  const bool dateValid =
+      year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
+  const bool timeValid =
+      hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59 && ms >= 0 && ms <= 999;
   if (!dateValid || !timeValid) return std::nullopt;
   const std::int64_t days = DaysFromCivil(year, month, day) - kZeroFromUnixEpoch;
   const std::int64_t msOfDay = ((hour * 60LL + minute) * 60 + second) * 1000 + ms;

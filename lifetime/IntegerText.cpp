@@ -15,9 +15,12 @@ constexpr std::uint64_t kInt32Max = 0x7FFF'FFFFu;
 
 std::optional<unsigned> DigitValue(char c, unsigned base) {
   unsigned value = base;
-  if (c >= '0' && c <= '9') value = static_cast<unsigned>(c - '0');
-  else if (c >= 'a' && c <= 'f') value = static_cast<unsigned>(c - 'a' + 10);
-  else if (c >= 'A' && c <= 'F') value = static_cast<unsigned>(c - 'A' + 10);
+  if (c >= '0' && c <= '9')
+    value = static_cast<unsigned>(c - '0');
+  else if (c >= 'a' && c <= 'f')
+    value = static_cast<unsigned>(c - 'a' + 10);
+  else if (c >= 'A' && c <= 'F')
+    value = static_cast<unsigned>(c - 'A' + 10);
   if (value >= base) return std::nullopt;
   return value;
 }

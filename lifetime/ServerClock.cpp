@@ -45,8 +45,8 @@ std::string FieldText(std::uint16_t value) { return value == 0xFFFF ? "?" : std:
 // Separators are fixed rather than taken from the user's locale so that the message is the same
 // on every desktop.
 std::string DescribeFields(const ClockFields& f) {
-  return FieldText(f.year) + "/" + FieldText(f.month) + "/" + FieldText(f.day) + " " + FieldText(f.hour) +
-         ":" + FieldText(f.minute) + ":" + FieldText(f.second) + ".0";
+  return FieldText(f.year) + "/" + FieldText(f.month) + "/" + FieldText(f.day) + " " + FieldText(f.hour) + ":" +
+         FieldText(f.minute) + ":" + FieldText(f.second) + ".0";
 }
 
 }  // namespace

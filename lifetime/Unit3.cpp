@@ -8,11 +8,11 @@
 #include <QUrl>
 
 #include "BuildConfig.h"
-#include "shell/ProgramExit.h"
-#include "settings/SettingsStore.h"
 #include "lifetime/ClosingSchedule.h"
 #include "platform/UserLanguage.h"
+#include "settings/SettingsStore.h"
 #include "shell/HandlerWiring.h"
+#include "shell/ProgramExit.h"
 
 namespace hw {
 

@@ -75,8 +75,7 @@ const ProfileSection* FindSection(const std::vector<ProfileSection>& sections, s
 }
 
 std::string_view WithoutQuotes(std::string_view text) {
-  const bool quoted = text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
-                      text.back() == text.front();
+  const bool quoted = text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front();
   return quoted ? text.substr(1, text.size() - 2) : text;
 }
 
@@ -98,8 +97,7 @@ std::string ProfileString(const std::string& file, const std::string& section, c
   if (!found) return {};
   const std::string_view wanted = TrimLine(key);
   for (const ProfileEntry& entry : found->entries) {
-    if (SameIgnoringCase(entry.key, wanted))
-      return std::string(WithoutQuotes(entry.text).substr(0, kProfileTextLimit));
+    if (SameIgnoringCase(entry.key, wanted)) return std::string(WithoutQuotes(entry.text).substr(0, kProfileTextLimit));
   }
   return {};
 }

@@ -16,16 +16,16 @@ constexpr int kNoRecovery = 11003;
 
 int SocketErrorNumberOfErrno(int errnoValue) {
   static const std::map<int, int> kNumbers = {
-      {EINTR, 10004},          {EBADF, 10009},           {EACCES, 10013},          {EFAULT, 10014},
-      {EINVAL, 10022},         {EMFILE, 10024},          {EAGAIN, 10035},          {EINPROGRESS, 10036},
-      {EALREADY, 10037},       {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},
-      {EPROTOTYPE, 10041},     {ENOPROTOOPT, 10042},     {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
-      {EOPNOTSUPP, 10045},     {EPFNOSUPPORT, 10046},    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},
-      {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},        {ENETUNREACH, 10051},     {ENETRESET, 10052},
-      {ECONNABORTED, 10053},   {ECONNRESET, 10054},      {EPIPE, 10054},           {ENOBUFS, 10055},
-      {EISCONN, 10056},        {ENOTCONN, 10057},        {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},
-      {ETIMEDOUT, 10060},      {ECONNREFUSED, 10061},    {ELOOP, 10062},           {ENAMETOOLONG, 10063},
-      {EHOSTDOWN, 10064},      {EHOSTUNREACH, 10065},    {ENOTEMPTY, 10066},
+      {EINTR, 10004},         {EBADF, 10009},        {EACCES, 10013},          {EFAULT, 10014},
+      {EINVAL, 10022},        {EMFILE, 10024},       {EAGAIN, 10035},          {EINPROGRESS, 10036},
+      {EALREADY, 10037},      {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},
+      {EPROTOTYPE, 10041},    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
+      {EOPNOTSUPP, 10045},    {EPFNOSUPPORT, 10046}, {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},
+      {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},     {ENETUNREACH, 10051},     {ENETRESET, 10052},
+      {ECONNABORTED, 10053},  {ECONNRESET, 10054},   {EPIPE, 10054},           {ENOBUFS, 10055},
+      {EISCONN, 10056},       {ENOTCONN, 10057},     {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},
+      {ETIMEDOUT, 10060},     {ECONNREFUSED, 10061}, {ELOOP, 10062},           {ENAMETOOLONG, 10063},
+      {EHOSTDOWN, 10064},     {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
   };
   const auto found = kNumbers.find(errnoValue);
   return found != kNumbers.end() ? found->second : 10000 + errnoValue;
@@ -43,10 +43,8 @@ int SocketErrorNumberOfResolver(int gaiError) {
     case EAI_ADDRFAMILY:
 #endif
       return kHostNotFound;
-    case EAI_AGAIN:
-      return kTryAgain;
-    default:
-      return kNoRecovery;
+    case EAI_AGAIN: return kTryAgain;
+    default: return kNoRecovery;
   }
 }
 

@@ -51,8 +51,6 @@ unsigned LangIdOfLocale(const std::string& localeName) {
   return direct != 0 ? direct : kUsEnglishLangId;
 }
 
-unsigned UserDefaultLangId() {
-  return LangIdOfLocale(FirstNonEmptyEnv({"LC_ALL", "LC_MESSAGES", "LANG"}));
-}
+unsigned UserDefaultLangId() { return LangIdOfLocale(FirstNonEmptyEnv({"LC_ALL", "LC_MESSAGES", "LANG"})); }
 
 }  // namespace hw

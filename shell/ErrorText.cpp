@@ -26,8 +26,7 @@ std::string ProgramFileName() {
 std::string ErrorClassName(const std::exception& error) {
   const char* mangled = typeid(error).name();
   int status = 0;
-  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
-                                                    std::free);
+  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
   return status == 0 && demangled ? demangled.get() : mangled;
 }
 

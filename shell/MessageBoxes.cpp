@@ -10,8 +10,7 @@ namespace {
 class DialogBoxes : public MessageBoxes {
  public:
   BoxAnswer Show(const BoxRequest& request) override {
-    QMessageBox box(IconOf(request.icon), QString::fromStdString(request.title),
-                    QString::fromStdString(request.text));
+    QMessageBox box(IconOf(request.icon), QString::fromStdString(request.title), QString::fromStdString(request.text));
     if (request.yesNo) {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       return box.exec() == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
@@ -56,8 +55,6 @@ std::unique_ptr<MessageBoxes> SetBoxes(std::unique_ptr<MessageBoxes> boxes) {
   return previous;
 }
 
-void ShowInformation(const std::string& text) {
-  Boxes().Show({"Information", text, BoxIcon::Information, false});
-}
+void ShowInformation(const std::string& text) { Boxes().Show({"Information", text, BoxIcon::Information, false}); }
 
 }  // namespace hw

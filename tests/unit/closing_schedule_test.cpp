@@ -20,17 +20,14 @@ void PrintTo(const CountdownCase& c, std::ostream* out) { *out << c.name; }
 
 class DaysToClosingTest : public testing::TestWithParam<CountdownCase> {};
 
-TEST_P(DaysToClosingTest, CountsWholeDaysPlusOne) {
-  EXPECT_EQ(hw::DaysToClosing(GetParam().now), GetParam().days);
-}
+TEST_P(DaysToClosingTest, CountsWholeDaysPlusOne) { EXPECT_EQ(hw::DaysToClosing(GetParam().now), GetParam().days); }
 
 INSTANTIATE_TEST_SUITE_P(
     Readings, DaysToClosingTest,
     testing::Values(CountdownCase{"FifteenDaysBefore", At(2013, 6, 15, 10, 0, 0), 15},
                     CountdownCase{"HalfADayBefore", At(2013, 6, 29, 12, 0, 0), 1},
                     CountdownCase{"OneMillisecondBefore",
-                                  hw::DateTime::FromMillisecondsSinceZero(
-                                      hw::ClosingDate.MillisecondsSinceZero() - 1),
+                                  hw::DateTime::FromMillisecondsSinceZero(hw::ClosingDate.MillisecondsSinceZero() - 1),
                                   1},
                     CountdownCase{"ClosingInstant", At(2013, 6, 30, 0, 0, 0), 1},
                     CountdownCase{"NoClockReadingYet", hw::DateTime(), 41456},
@@ -64,16 +61,15 @@ TEST_P(ClosingTextTest, IsByteForByteInEachLanguage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ClosingTextTest,
-    testing::Values(
-        TextCase{"CountdownNotice", [](unsigned id) { return hw::CountdownNoticeText(id, 15); },
-                 "Our DDNS service will be \r\n15 days close", "我們的 DDNS 服務將於 \r\n15 天後關閉"},
-        TextCase{"ClosedNotice", hw::ClosedNoticeText, "Our DDNS service\n\rhas been closed.",
-                 "我們的 DDNS 服務\n\r已經關閉"},
-        TextCase{"CountdownLogLine", [](unsigned id) { return hw::CountdownLogLine(id, 41456); },
-                 "[Notification] Our DDNS service will be 41456 days close",
-                 "[注意] 我們的 DDNS 服務將於 41456 天後關閉"},
-        TextCase{"ClosedLogLine", hw::ClosedLogLine, " Our DDNS service has been closed.",
-                 " 我們的 DDNS 服務已經關閉"}),
+    testing::Values(TextCase{"CountdownNotice", [](unsigned id) { return hw::CountdownNoticeText(id, 15); },
+                             "Our DDNS service will be \r\n15 days close", "我們的 DDNS 服務將於 \r\n15 天後關閉"},
+                    TextCase{"ClosedNotice", hw::ClosedNoticeText, "Our DDNS service\n\rhas been closed.",
+                             "我們的 DDNS 服務\n\r已經關閉"},
+                    TextCase{"CountdownLogLine", [](unsigned id) { return hw::CountdownLogLine(id, 41456); },
+                             "[Notification] Our DDNS service will be 41456 days close",
+                             "[注意] 我們的 DDNS 服務將於 41456 天後關閉"},
+                    TextCase{"ClosedLogLine", hw::ClosedLogLine, " Our DDNS service has been closed.",
+                             " 我們的 DDNS 服務已經關閉"}),
     [](const testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -38,8 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                     PartsCase{"ClosingWeekMonday", 2013, 6, 17, 9, 5, 59, 0, 1, 41442.0 + 32759.0 / 86400},
                     PartsCase{"EveningBeforeZero", 1899, 12, 29, 18, 0, 0, 0, 5, -0.25},
                     PartsCase{"FirstDay", 1, 1, 1, 0, 0, 0, 0, 1, -693593.0},
-                    PartsCase{"LastMillisecond", 9999, 12, 31, 23, 59, 59, 999, 5,
-                              2958465.0 + 86399999.0 / 86400000},
+                    PartsCase{"LastMillisecond", 9999, 12, 31, 23, 59, 59, 999, 5, 2958465.0 + 86399999.0 / 86400000},
                     PartsCase{"LeapDay2000", 2000, 2, 29, 12, 0, 0, 0, 2, 36585.5}),
     [](const testing::TestParamInfo<PartsCase>& info) { return std::string(info.param.name); });
 

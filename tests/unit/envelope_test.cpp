@@ -16,7 +16,7 @@ std::string Bytes(std::initializer_list<unsigned> values) {
 TEST(Envelope, WorkedExampleByteForByte) {
   const std::string plain = std::string("GDS\r\nabc\r\n\r\n") + "001122334455";
   EXPECT_EQ(hw::ShiftText(plain), Bytes({0x4C, 0x4A, 0x5A, 0x15, 0x13, 0x6B, 0x6D, 0x6F, 0x1A, 0x18, 0x1C, 0x1A, 0x41,
-                                     0x42, 0x44, 0x45, 0x47, 0x48, 0x4A, 0x4B, 0x4D, 0x4E, 0x50, 0x51, 0x1D}));
+                                         0x42, 0x44, 0x45, 0x47, 0x48, 0x4A, 0x4B, 0x4D, 0x4E, 0x50, 0x51, 0x1D}));
   EXPECT_EQ(hw::EncodeBase64(hw::ShiftText(plain)), "TEpaFRNrbW8aGBwaQUJERUdISktNTlBRHQ==");
   EXPECT_EQ(hw::BuildEnvelope("abc", "", "001122334455"), "a=VEVwYUZSTnJiVzhhR0J3YVFVSkVSVWRJU2t0TlRsQlJIUT09");
 }

@@ -17,9 +17,7 @@ using hwtest::Reply;
 constexpr const char* kHeadTail =
     "Accept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
 
-std::string HostLine(const FakeService& fake) {
-  return "Host: 127.0.0.1:" + std::to_string(fake.port()) + "\r\n";
-}
+std::string HostLine(const FakeService& fake) { return "Host: 127.0.0.1:" + std::to_string(fake.port()) + "\r\n"; }
 
 // One GET on a fresh client, answered with the raw reply: the body received, or the failure's text.
 std::string OutcomeOfReply(const std::string& rawReply) {
@@ -103,7 +101,8 @@ TEST(HttpWire, RequestsByteForByte) {
   const std::string firstGet = "GET /now.php HTTP/1.1\r\nContent-Type: text/html\r\n" + HostLine(fake) + kHeadTail;
   const std::string post =
       "POST /fo.php HTTP/1.0\r\nConnection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-      "Content-Length: 10\r\n" + HostLine(fake) + kHeadTail + "a=VEVw+/==";
+      "Content-Length: 10\r\n" +
+      HostLine(fake) + kHeadTail + "a=VEVw+/==";
   const std::string laterGet =
       "GET /now.php HTTP/1.1\r\nConnection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\n" +
       HostLine(fake) + kHeadTail;
@@ -131,8 +130,8 @@ TEST(HttpWire, KeepsTheConnectionAsTheReplyAllows) {
   };
   for (const Case& c : cases) {
     FakeService fake;
-    fake.Enqueue(Reply::Raw(std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n") + c.replyHeader + "\r\n##")
-                     .KeepOpen());
+    fake.Enqueue(
+        Reply::Raw(std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n") + c.replyHeader + "\r\n##").KeepOpen());
     fake.Enqueue(Reply::Ok("next"));
     hw::HttpClient client;
     EXPECT_EQ(c.post ? client.Post(fake.url("/fo.php"), "a=") : client.Get(fake.url("/now.php")), "##");
@@ -211,7 +210,8 @@ TEST(HttpWire, LookupAndConnectFailures) {
 TEST(HttpWire, CookiesComeBack) {
   FakeService fake;
   fake.Enqueue(Reply::Raw("HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; path=/\r\nSet-Cookie2: v=2\r\n"
-                          "Content-Length: 0\r\n\r\n").KeepOpen());
+                          "Content-Length: 0\r\n\r\n")
+                   .KeepOpen());
   fake.Enqueue(Reply::Ok(""));
   hw::HttpClient client;
   client.Get(fake.url("/"));
@@ -298,8 +298,8 @@ TEST(HttpWaiting, SilenceAndStalledErrorBodiesAreBounded) {
   };
   Case cases[] = {
       {"silent server", Reply::Silent(), 300, 120000},
-      {"error body stalls", Reply::Raw("HTTP/1.1 500 Oops\r\nContent-Length: 100\r\n\r\npartial").KeepOpen(),
-       120000, 300},
+      {"error body stalls", Reply::Raw("HTTP/1.1 500 Oops\r\nContent-Length: 100\r\n\r\npartial").KeepOpen(), 120000,
+       300},
   };
   for (Case& c : cases) {
     FakeService fake;

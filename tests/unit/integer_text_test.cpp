@@ -20,10 +20,11 @@ void PrintTo(const IntegerCase& c, std::ostream* out) { *out << '"' << c.text <<
 
 // A test name that spells the text out: "  +42" is TextBlankBlankPlus42.
 std::string CaseName(const testing::TestParamInfo<IntegerCase>& info) {
-  static const std::map<char, std::string> kWords = {
-      {' ', "Blank"}, {'\t', "Tab"}, {'+', "Plus"}, {'-', "Minus"}, {'$', "Dollar"}, {'.', "Dot"}};
+  static const std::map<char, std::string> kWords = {{' ', "Blank"}, {'\t', "Tab"},   {'+', "Plus"},
+                                                     {'-', "Minus"}, {'$', "Dollar"}, {'.', "Dot"}};
   std::string name;
-  for (const char c : info.param.text) name += std::isalnum(static_cast<unsigned char>(c)) ? std::string(1, c) : kWords.at(c);
+  for (const char c : info.param.text)
+    name += std::isalnum(static_cast<unsigned char>(c)) ? std::string(1, c) : kWords.at(c);
   return "Text" + name;
 }
 
@@ -52,9 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
         IntegerCase{"-$10", -16},
         // The 32-bit limits: decimal is signed, hexadecimal may use all 32 bits.
         IntegerCase{"2147483647", 2147483647}, IntegerCase{"-2147483648", -2147483647 - 1},
-        IntegerCase{"2147483648", std::nullopt}, IntegerCase{"-2147483649", std::nullopt},
-        IntegerCase{"$FFFFFFFF", -1}, IntegerCase{"$100000000", std::nullopt},
-        IntegerCase{"99999999999999999999", std::nullopt},
+        IntegerCase{"2147483648", std::nullopt}, IntegerCase{"-2147483649", std::nullopt}, IntegerCase{"$FFFFFFFF", -1},
+        IntegerCase{"$100000000", std::nullopt}, IntegerCase{"99999999999999999999", std::nullopt},
         // Refused forms.
         IntegerCase{"", std::nullopt}, IntegerCase{"   ", std::nullopt}, IntegerCase{"-", std::nullopt},
         IntegerCase{"$", std::nullopt}, IntegerCase{"0x", std::nullopt}, IntegerCase{"+-1", std::nullopt},

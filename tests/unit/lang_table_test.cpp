@@ -37,7 +37,9 @@ std::string FixtureIni() {
          "27=a=b=c\n"
          "  Spaced Key  =  spaced text  \n"
          "28=no marker\n"
-         "30=" + kLongText + "\n"
+         "30=" +
+         kLongText +
+         "\n"
          "\n"
          "[1028]\r\n"
          "1=One TW\r\n"
@@ -62,8 +64,10 @@ class ScopedEnv {
 
  private:
   void Set(const std::optional<std::string>& value) {
-    if (value) ::setenv(name_, value->c_str(), 1);
-    else ::unsetenv(name_);
+    if (value)
+      ::setenv(name_, value->c_str(), 1);
+    else
+      ::unsetenv(name_);
   }
   const char* name_;
   std::optional<std::string> old_;
@@ -71,9 +75,7 @@ class ScopedEnv {
 
 class ScopedWorkingDirectory {
  public:
-  explicit ScopedWorkingDirectory(const fs::path& folder) : old_(fs::current_path()) {
-    fs::current_path(folder);
-  }
+  explicit ScopedWorkingDirectory(const fs::path& folder) : old_(fs::current_path()) { fs::current_path(folder); }
   ~ScopedWorkingDirectory() { fs::current_path(old_); }
 
  private:
@@ -113,27 +115,25 @@ TEST_P(LangLookupTest, FindsTheText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixture, LangLookupTest,
-    testing::Values(
-        LookupCase{"OwnSectionWithKeys", 1028, "1", "", "One TW"},
-        LookupCase{"HeaderOnlySectionFallsBackToUs", 1031, "1", "", "One US"},
-        LookupCase{"MissingSectionFallsBackToUs", 2052, "16", "", "Sixteen US"},
-        LookupCase{"NoPerKeyFallback", 1028, "16", "", ""},
-        LookupCase{"MissingKey", 1033, "99", "", ""},
-        LookupCase{"SplicesParam", 1033, "21", "Ann", "Hello Ann, welcome"},
-        LookupCase{"SplicesInChosenSection", 1028, "21", "Ann", "TW Ann"},
-        LookupCase{"OnlyFirstMarkerReplaced", 1033, "22", "v", "v%d"},
-        LookupCase{"ParamInsertedVerbatim", 1033, "21", "%d 50%", "Hello %d 50%, welcome"},
-        LookupCase{"CapitalDIsNoMarker", 1033, "23", "7", "Price %D here 7"},
-        LookupCase{"EmptyParamKeepsMarker", 1033, "21", "", "Hello %d, welcome"},
-        LookupCase{"MissingKeyWithParamGivesParam", 1033, "99", "abc", "abc"},
-        LookupCase{"NoFallbackEvenWithParam", 1028, "16", "abc", "abc"},
-        LookupCase{"TextWithoutMarkerGetsParamAppended", 1033, "28", "abc", "no marker abc"},
-        LookupCase{"CutAt2047Bytes", 1033, "30", "", kLongText.substr(0, 2047)},
-        LookupCase{"QuotesRemovedBlanksInsideKept", 1033, "24", "", "  kept blanks  "},
-        LookupCase{"SingleQuotesRemoved", 1033, "25", "", "single"},
-        LookupCase{"MismatchedQuotesKept", 1033, "26", "", "\"mismatched'"},
-        LookupCase{"TextIsRestAfterFirstEquals", 1033, "27", "", "a=b=c"},
-        LookupCase{"KeyBlanksTrimmedAndCaseIgnored", 1033, "spaced KEY", "", "spaced text"}),
+    testing::Values(LookupCase{"OwnSectionWithKeys", 1028, "1", "", "One TW"},
+                    LookupCase{"HeaderOnlySectionFallsBackToUs", 1031, "1", "", "One US"},
+                    LookupCase{"MissingSectionFallsBackToUs", 2052, "16", "", "Sixteen US"},
+                    LookupCase{"NoPerKeyFallback", 1028, "16", "", ""}, LookupCase{"MissingKey", 1033, "99", "", ""},
+                    LookupCase{"SplicesParam", 1033, "21", "Ann", "Hello Ann, welcome"},
+                    LookupCase{"SplicesInChosenSection", 1028, "21", "Ann", "TW Ann"},
+                    LookupCase{"OnlyFirstMarkerReplaced", 1033, "22", "v", "v%d"},
+                    LookupCase{"ParamInsertedVerbatim", 1033, "21", "%d 50%", "Hello %d 50%, welcome"},
+                    LookupCase{"CapitalDIsNoMarker", 1033, "23", "7", "Price %D here 7"},
+                    LookupCase{"EmptyParamKeepsMarker", 1033, "21", "", "Hello %d, welcome"},
+                    LookupCase{"MissingKeyWithParamGivesParam", 1033, "99", "abc", "abc"},
+                    LookupCase{"NoFallbackEvenWithParam", 1028, "16", "abc", "abc"},
+                    LookupCase{"TextWithoutMarkerGetsParamAppended", 1033, "28", "abc", "no marker abc"},
+                    LookupCase{"CutAt2047Bytes", 1033, "30", "", kLongText.substr(0, 2047)},
+                    LookupCase{"QuotesRemovedBlanksInsideKept", 1033, "24", "", "  kept blanks  "},
+                    LookupCase{"SingleQuotesRemoved", 1033, "25", "", "single"},
+                    LookupCase{"MismatchedQuotesKept", 1033, "26", "", "\"mismatched'"},
+                    LookupCase{"TextIsRestAfterFirstEquals", 1033, "27", "", "a=b=c"},
+                    LookupCase{"KeyBlanksTrimmedAndCaseIgnored", 1033, "spaced KEY", "", "spaced text"}),
     [](const testing::TestParamInfo<LookupCase>& info) { return std::string(info.param.name); });
 
 struct ProfileCase {
@@ -152,13 +152,12 @@ TEST_P(ProfileStringTest, ReadsTheText) {
   EXPECT_EQ(hw::ProfileString(file_, c.section, c.key), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixture, ProfileStringTest,
-    testing::Values(ProfileCase{"SectionNameTrimmedCaseIgnored", "EXTRA", "key", "extra text"},
-                    ProfileCase{"FirstOfTwoSpellingsWins", "extra", "KEY", "extra text"},
-                    ProfileCase{"KeyWithoutEqualsHasEmptyText", "Extra", "bare", ""},
-                    ProfileCase{"MissingSection", "2052", "1", ""}),
-    [](const testing::TestParamInfo<ProfileCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Fixture, ProfileStringTest,
+                         testing::Values(ProfileCase{"SectionNameTrimmedCaseIgnored", "EXTRA", "key", "extra text"},
+                                         ProfileCase{"FirstOfTwoSpellingsWins", "extra", "KEY", "extra text"},
+                                         ProfileCase{"KeyWithoutEqualsHasEmptyText", "Extra", "bare", ""},
+                                         ProfileCase{"MissingSection", "2052", "1", ""}),
+                         [](const testing::TestParamInfo<ProfileCase>& info) { return std::string(info.param.name); });
 
 TEST(ProfileSectionKeys, ListsKeysInFileOrderWithoutCommentsOrBlankLines) {
   hwtest::TempDir folder;
@@ -221,24 +220,23 @@ TEST_P(UserDefaultLangIdTest, MapsTheMessageLocale) {
 
 const std::nullopt_t unset = std::nullopt;
 
-INSTANTIATE_TEST_SUITE_P(
-    Environments, UserDefaultLangIdTest,
-    testing::Values(LocaleCase{"TaiwanChinese", unset, unset, "zh_TW.UTF-8", 1028},
-                    LocaleCase{"MainlandChinese", unset, unset, "zh_CN.UTF-8", 2052},
-                    LocaleCase{"German", unset, unset, "de_DE.UTF-8", 1031},
-                    LocaleCase{"UsEnglish", unset, unset, "en_US.UTF-8", 1033},
-                    LocaleCase{"CodeSetWouldMisleadIcu", unset, unset, "ja_JP.UTF-8", 1041},
-                    LocaleCase{"ModifierIgnored", unset, unset, "de_DE@euro", 1031},
-                    LocaleCase{"LanguageOnlyGetsLikelyRegion", unset, unset, "de", 1031},
-                    LocaleCase{"LcAllWins", "de_DE.UTF-8", "zh_TW.UTF-8", "zh_CN.UTF-8", 1031},
-                    LocaleCase{"LcMessagesBeforeLang", unset, "zh_TW.UTF-8", "de_DE.UTF-8", 1028},
-                    LocaleCase{"EmptyValueSkipped", "", "", "zh_CN.UTF-8", 2052},
-                    LocaleCase{"CLocale", unset, unset, "C", 1033},
-                    LocaleCase{"CUtf8Locale", unset, unset, "C.UTF-8", 1033},
-                    LocaleCase{"PosixLocale", "POSIX", unset, "zh_TW.UTF-8", 1033},
-                    LocaleCase{"UnknownLocale", unset, unset, "xx_YY.UTF-8", 1033},
-                    LocaleCase{"NothingSet", unset, unset, unset, 1033}),
-    [](const testing::TestParamInfo<LocaleCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Environments, UserDefaultLangIdTest,
+                         testing::Values(LocaleCase{"TaiwanChinese", unset, unset, "zh_TW.UTF-8", 1028},
+                                         LocaleCase{"MainlandChinese", unset, unset, "zh_CN.UTF-8", 2052},
+                                         LocaleCase{"German", unset, unset, "de_DE.UTF-8", 1031},
+                                         LocaleCase{"UsEnglish", unset, unset, "en_US.UTF-8", 1033},
+                                         LocaleCase{"CodeSetWouldMisleadIcu", unset, unset, "ja_JP.UTF-8", 1041},
+                                         LocaleCase{"ModifierIgnored", unset, unset, "de_DE@euro", 1031},
+                                         LocaleCase{"LanguageOnlyGetsLikelyRegion", unset, unset, "de", 1031},
+                                         LocaleCase{"LcAllWins", "de_DE.UTF-8", "zh_TW.UTF-8", "zh_CN.UTF-8", 1031},
+                                         LocaleCase{"LcMessagesBeforeLang", unset, "zh_TW.UTF-8", "de_DE.UTF-8", 1028},
+                                         LocaleCase{"EmptyValueSkipped", "", "", "zh_CN.UTF-8", 2052},
+                                         LocaleCase{"CLocale", unset, unset, "C", 1033},
+                                         LocaleCase{"CUtf8Locale", unset, unset, "C.UTF-8", 1033},
+                                         LocaleCase{"PosixLocale", "POSIX", unset, "zh_TW.UTF-8", 1033},
+                                         LocaleCase{"UnknownLocale", unset, unset, "xx_YY.UTF-8", 1033},
+                                         LocaleCase{"NothingSet", unset, unset, unset, 1033}),
+                         [](const testing::TestParamInfo<LocaleCase>& info) { return std::string(info.param.name); });
 
 // The texts the program looks up, and those of them that carry a value in place of "%d".
 const std::vector<std::string> kLookedUpIds = {"1",  "2",  "3",  "5",  "6",  "7",  "8",  "9",  "10",

@@ -47,12 +47,17 @@ struct IdentityCase {
 };
 
 TEST(MachineIdentity, OrderAndFallbackRules) {
-  const std::vector<hw::InterfaceTableSource::Row> table{{24, {0, 0, 0, 0, 0, 0}}, {6, {}}, {6, {0, 0, 0, 0, 0, 0}},
-                                                         {6, kTableCard}, {1, {1, 2, 3, 4, 5, 6}}};
+  const std::vector<hw::InterfaceTableSource::Row> table{
+      {24, {0, 0, 0, 0, 0, 0}}, {6, {}}, {6, {0, 0, 0, 0, 0, 0}}, {6, kTableCard}, {1, {1, 2, 3, 4, 5, 6}}};
   const IdentityCase cases[] = {
       {"first adapter wins", std::vector<int>{3, 1}, {{3, kCard}, {1, kOther}}, table, "00A0C9123ABC", 2, false},
       {"failed reset skipped", std::vector<int>{3, 1}, {{1, kOther}}, table, "525400ABCDEF", 2, false},
-      {"failed status skipped", std::vector<int>{3, 1}, {{3, std::nullopt}, {1, kOther}}, table, "525400ABCDEF", 2,
+      {"failed status skipped",
+       std::vector<int>{3, 1},
+       {{3, std::nullopt}, {1, kOther}},
+       table,
+       "525400ABCDEF",
+       2,
        false},
       {"all-zero kept on the adapter path", std::vector<int>{0}, {{0, kZero}}, table, "000000000000", 1, false},
       {"adapters listed but none answers: no fallback", std::vector<int>{0, 1}, {}, table, "", 2, false},

@@ -10,9 +10,9 @@
 #include <functional>
 #include <thread>
 
-#include "settings/SettingsStore.h"
 #include "common/AppError.h"
 #include "fixtures/TempDir.h"
+#include "settings/SettingsStore.h"
 
 namespace {
 
@@ -225,8 +225,7 @@ TEST_F(SettingsStore, DeleteRemovesTheKeyWithItsValuesAndSubkeys) {
   EXPECT_FALSE(access.OpenSettings(false)) << "the key is gone";
   EXPECT_EQ(Query("SELECT \"path\" || '/' || name FROM \"values\" ORDER BY 1"),
             "Software\\Larkmoor Systems\\DDNSSuffix/keep,Software\\Other/keep");
-  EXPECT_EQ(Query("SELECT \"path\" FROM keys ORDER BY 1"),
-            "Software\\Larkmoor Systems\\DDNSSuffix,Software\\Other");
+  EXPECT_EQ(Query("SELECT \"path\" FROM keys ORDER BY 1"), "Software\\Larkmoor Systems\\DDNSSuffix,Software\\Other");
 
   ASSERT_TRUE(access.OpenSettings(true)) << "the next start creates it again, empty";
   EXPECT_FALSE(access.SettingExists("Remind"));

@@ -4,9 +4,9 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include "common/AppError.h"
 #include "shell/ErrorDisplay.h"
 #include "shell/HandlerWiring.h"
-#include "common/AppError.h"
 #include "widgets/support/RecordingBoxes.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <QTest>
 #include <QUrl>
 
-#include "shell/ProgramExit.h"
 #include "settings/Reminders.h"
+#include "shell/ProgramExit.h"
 #include "widgets/support/WindowsFixture.h"
 
 namespace {

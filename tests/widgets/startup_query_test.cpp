@@ -1,10 +1,10 @@
 // The start-up and the domain query against a scripted fake service.
-#include "shell/ErrorDisplay.h"
 #include "ddns/Base64.h"
 #include "ddns/Envelope.h"
 #include "ddns/ServiceEndpoints.h"
 #include "fixtures/FakeService.h"
 #include "i18n/LangTable.h"
+#include "shell/ErrorDisplay.h"
 #include "widgets/support/WindowsFixture.h"
 #include "widgets/support/Wiring.h"
 

@@ -7,11 +7,11 @@
 #include <memory>
 
 #include "app/Unit1.h"
-#include "settings/SettingsStore.h"
 #include "fixtures/ChildProcess.h"
 #include "fixtures/TempDir.h"
 #include "lifetime/ServerClock.h"
 #include "lifetime/Unit3.h"
+#include "settings/SettingsStore.h"
 #include "widgets/support/RecordingBoxes.h"
 
 // The notice window and the main window as the start-up creates them, in an English locale, with
