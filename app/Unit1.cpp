@@ -100,12 +100,13 @@ void TForm1::BuildTray() {
 
 void TForm1::AddLogLine(const std::string& line) {
   ListBox1->addItem(QString::fromStdString(line));
-  std::fprintf(stderr, "%s\n", line.c_str());
+  const std::string journalLine = line + "\n";  // whole, also past a NUL byte
+  std::fwrite(journalLine.data(), 1, journalLine.size(), stderr);
 }
 
 std::string TForm1::LogStamp() const { return FormatLogStamp(ServerNow); }
 
-void TForm1::LogError(const std::exception& error) { AddLogLine(LogStamp() + " ERROR: " + error.what()); }
+void TForm1::LogError(const std::exception& error) { AddLogLine(LogStamp() + " ERROR: " + MessageOf(error)); }
 
 std::string TForm1::GetLangStr(const std::string& messageId, const std::string& param) const {
   return hw::GetLangStr(messageId, param);

@@ -1,15 +1,28 @@
 #pragma once
-#include <stdexcept>
+#include <exception>
 #include <string>
+#include <utility>
 
 namespace hw {
 
 // Every failure of the program is an error that carries one message text; callers show that text
-// verbatim. The subclasses only let a handler catch the one kind it is meant to handle.
-class AppError : public std::runtime_error {
+// verbatim. The text keeps its length: a service's status line may hold a NUL byte and is still
+// shown whole. The subclasses only let a handler catch the one kind it is meant to handle.
+class AppError : public std::exception {
  public:
-  using std::runtime_error::runtime_error;
+  explicit AppError(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& Message() const { return message_; }
+
+ private:
+  std::string message_;
 };
+
+// The whole message of any error: ours with its length, another library's up to its first NUL.
+inline std::string MessageOf(const std::exception& error) {
+  if (const auto* own = dynamic_cast<const AppError*>(&error)) return own->Message();
+  return error.what();
+}
 
 // A service request failed (lookup, connect, send, receive, HTTP status). Handlers log these.
 class TransportError : public AppError {

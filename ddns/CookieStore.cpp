@@ -1,17 +1,24 @@
 #include "ddns/CookieStore.h"
 
+#include "common/AppError.h"
 #include "common/Text.h"
 
 namespace hw {
 
-void CookieStore::Take(const std::string& host, const HttpReply& reply) {
+void CookieStore::Take(const std::string& host, const HttpReply& reply, std::size_t limit) {
   for (const auto& [name, value] : reply.headers) {
     if (name != "set-cookie" && name != "set-cookie2") continue;
     const std::string_view pair = std::string_view(value).substr(0, value.find(';'));  // attributes dropped
     const auto equals = pair.find('=');
     if (equals == std::string_view::npos) continue;
     const std::string cookieName = TrimBlanks(pair.substr(0, equals));
-    if (!cookieName.empty()) byHost_[AsciiLower(host)][cookieName] = TrimBlanks(pair.substr(equals + 1));
+    if (cookieName.empty()) continue;
+    auto& cookies = byHost_[AsciiLower(host)];
+    if (!cookies.contains(cookieName) && ++count_ > limit) {
+      --count_;
+      throw TransportError(kReplyTooLarge);
+    }
+    cookies[cookieName] = TrimBlanks(pair.substr(equals + 1));
   }
 }
 

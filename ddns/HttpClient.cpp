@@ -28,9 +28,9 @@ class WaitingMark {
 HttpClient::HttpClient(Pump pump) : pump_(std::move(pump)) {}
 HttpClient::~HttpClient() = default;
 
-void HttpClient::SetTimeouts(int connectMs, int silenceMs, int errorBodyMs) {
-  limits_ = {connectMs, silenceMs, errorBodyMs};
-}
+void HttpClient::SetLimits(const HttpLimits& limits) { limits_ = limits; }
+
+void HttpClient::SetConnector(Connector connector) { connector_ = std::move(connector); }
 
 std::string HttpClient::Get(const std::string& url) { return Exchange("GET", url, nullptr); }
 
@@ -59,7 +59,7 @@ HttpConnection& HttpClient::ConnectionFor(std::unique_ptr<HttpConnection>& neste
   // A request made while another of this client waits (from a handler run by the pump) gets its own
   // connection, so the waiting one is neither closed nor fed a stranger's reply.
   std::unique_ptr<HttpConnection>& slot = waiting_ ? nested : connection_;
-  if (!slot) slot = std::make_unique<HttpConnection>(pump_, limits_);
+  if (!slot) slot = std::make_unique<HttpConnection>(pump_, limits_, connector_);
   return *slot;
 }
 
@@ -72,12 +72,13 @@ std::string HttpClient::Exchange(const char* method, const std::string& url, con
   HttpConnection& connection = ConnectionFor(nested);
   const WaitingMark waiting(waiting_);
   try {
+    connection.BeginExchange();
     if (post || !connection.Reusable()) connection.Open(target.host, target.port);
     connection.SetSilenceLimit(limits_.silenceMs);
     connection.Send(Head(method, target, body));
     if (post) connection.Send(*body);
     const HttpReply reply = ReadReplyHead(connection);
-    cookies_.Take(target.host, reply);
+    cookies_.Take(target.host, reply, limits_.cookies);
     std::string received = BodyOf(connection, reply);
     if (!reply.AllowsKeeping(post) || connection.PeerClosed()) connection.Close();
     return received;

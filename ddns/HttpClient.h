@@ -24,8 +24,11 @@ class HttpClient {
   std::string Get(const std::string& url);
   // HTTP/1.0 on a fresh connection; switches the client's content type to a form for good.
   std::string Post(const std::string& url, const std::string& body);
-  // Connect bound, reply silence bound, and the bound on reading the body of a failed reply.
-  void SetTimeouts(int connectMs, int silenceMs, int errorBodyMs);
+  // The bounds of every later exchange (tests shorten them).
+  void SetLimits(const HttpLimits& limits);
+  const HttpLimits& Limits() const { return limits_; }
+  // Replaces the lookup and connect of new connections (tests hand out one end of a socket pair).
+  void SetConnector(Connector connector);
 
  private:
   std::string Exchange(const char* method, const std::string& url, const std::string* body);
@@ -35,6 +38,7 @@ class HttpClient {
 
   Pump pump_;
   HttpLimits limits_;
+  Connector connector_;
   std::unique_ptr<HttpConnection> connection_;
   bool waiting_ = false;  // an exchange of this client is in progress further up the stack
   std::string contentType_ = "text/html";

@@ -58,13 +58,28 @@ AddressList Resolve(const std::string& host, int port) {
 
 }  // namespace
 
-HttpConnection::HttpConnection(const Pump& pump, const HttpLimits& limits)
-    : pump_(pump), limits_(limits), silenceMs_(limits.silenceMs) {}
+HttpConnection::HttpConnection(const Pump& pump, const HttpLimits& limits, const Connector& connector)
+    : pump_(pump),
+      limits_(limits),
+      connector_(connector),
+      exchangeStart_(Clock::now()),
+      lastPump_(exchangeStart_),
+      silenceMs_(limits.silenceMs) {}
 
 HttpConnection::~HttpConnection() { Close(); }
 
+void HttpConnection::BeginExchange() {
+  exchangeStart_ = Clock::now();
+  lastPump_ = exchangeStart_;
+}
+
 void HttpConnection::Open(const std::string& host, int port) {
   Close();
+  if (connector_) {
+    fd_ = connector_(host, port);
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    return;
+  }
   const AddressList addresses = Resolve(host, port);
   const addrinfo* found = addresses.get();  // the first address returned is the one used
   fd_ = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, found->ai_protocol);
@@ -122,14 +137,31 @@ void HttpConnection::Send(const std::string& bytes) {
   }
 }
 
+void HttpConnection::CheckExchangeTime() const {
+  if (ElapsedMs(exchangeStart_) >= limits_.exchangeMs) throw TransportError("Read Timeout");
+}
+
+// A server that trickles its reply would otherwise never leave a quiet slice, and the windows would
+// freeze for as long as it likes.
+void HttpConnection::PumpIfDue() {
+  if (!pump_ || ElapsedMs(lastPump_) < kReadSliceMs) return;
+  lastPump_ = Clock::now();
+  pump_();
+}
+
 bool HttpConnection::Fill() {
   if (peerClosed_ || fd_ < 0) return false;
   const auto started = Clock::now();
   while (PollOnce(fd_, POLLIN, kReadSliceMs) == 0) {
+    CheckExchangeTime();
     if (ElapsedMs(started) >= silenceMs_) throw TransportError("Read Timeout");
+    lastPump_ = Clock::now();
     if (pump_) pump_();
     if (fd_ < 0) return false;
   }
+  CheckExchangeTime();
+  PumpIfDue();
+  if (fd_ < 0) return false;
   char chunk[kReceiveBuffer];
   const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
   if (n < 0) {
@@ -144,16 +176,17 @@ bool HttpConnection::Fill() {
   return true;
 }
 
+// The longest accepted line holds kMaxLine bytes, not counting its line end (LF or CR LF).
 std::optional<std::string> HttpConnection::ReadLine() {
   std::size_t end;
   while ((end = buffer_.find('\n')) == std::string::npos) {
-    if (buffer_.size() > kMaxLine) throw TransportError("Max line length exceeded.");
+    if (buffer_.size() > kMaxLine + 1) throw TransportError("Max line length exceeded.");  // + its CR
     if (!Fill()) return std::nullopt;
   }
-  if (end > kMaxLine) throw TransportError("Max line length exceeded.");
-  std::string line = buffer_.substr(0, end);
+  const std::size_t length = end > 0 && buffer_[end - 1] == '\r' ? end - 1 : end;
+  if (length > kMaxLine) throw TransportError("Max line length exceeded.");
+  std::string line = buffer_.substr(0, length);
   buffer_.erase(0, end + 1);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 
@@ -165,9 +198,10 @@ std::string HttpConnection::ReadUpTo(std::size_t count) {
   return bytes;
 }
 
-std::string HttpConnection::ReadToClose() {
-  while (Fill()) {
-  }
+std::string HttpConnection::ReadToClose(std::size_t limit) {
+  do {
+    if (buffer_.size() > limit) throw TransportError(kReplyTooLarge);
+  } while (Fill());
   std::string bytes;
   bytes.swap(buffer_);
   return bytes;

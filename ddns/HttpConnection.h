@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -9,15 +10,33 @@ namespace hw {
 // Dispatches pending window events while a request waits.
 using Pump = std::function<void()>;
 
+// Opens a TCP connection to host and port and returns its descriptor, or throws TransportError.
+// The default looks the host up and connects with the bound and pump of the owning client; tests
+// put a socket pair in its place to see the client's writes one by one.
+using Connector = std::function<int(const std::string& host, int port)>;
+
+// What one exchange may cost. The service's replies are a few dozen bytes; these bounds leave room
+// for every endpoint many times over and stop a broken or hostile service from holding the client
+// (its memory, or its handler) without end.
 struct HttpLimits {
-  int connectMs = 120000;  // "Connect timed out."
-  int silenceMs = 120000;  // a reply silent this long fails with "Read Timeout"
-  int errorBodyMs = 2000;  // the body of a failed reply is read this long at most
+  int connectMs = 120000;               // "Connect timed out."
+  int silenceMs = 120000;               // a reply silent this long fails with "Read Timeout"
+  int errorBodyMs = 2000;               // the body of a failed reply is read this long at most
+  int exchangeMs = 300000;              // one exchange, from its connect to the end of its reply: "Read Timeout"
+  std::size_t headBytes = 64 * 1024;    // status line and header lines together
+  std::size_t bodyBytes = 1024 * 1024;  // the body, however it is framed
+  std::size_t cookies = 64;             // cookies one client keeps, over all hosts
+  int interimReplies = 16;              // "100" replies before the real one
 };
 
+// The failure of a reply that goes past one of the bounds above, or frames its body with a size
+// that is no size. Worded like the client's other failure texts.
+inline constexpr const char* kReplyTooLarge = "Max reply size exceeded.";
+
 // One TCP connection to the service. Waiting for the connect and for reply data happens in short
-// slices, after each of which the owner's pump runs, so the windows stay responsive. The pump and
-// the limits belong to the owning client and must outlive the connection.
+// slices; the owner's pump runs after each quiet slice and, while data keeps arriving, at least every
+// 250 ms, so the windows stay responsive whatever the server does. The pump, the limits and the
+// connector belong to the owning client and must outlive the connection.
 class HttpConnection {
  public:
   static constexpr int kConnectSliceMs = 125;
@@ -25,11 +44,13 @@ class HttpConnection {
   static constexpr std::size_t kMaxLine = 16384;
   static constexpr std::size_t kReceiveBuffer = 32768;
 
-  HttpConnection(const Pump& pump, const HttpLimits& limits);
+  HttpConnection(const Pump& pump, const HttpLimits& limits, const Connector& connector);
   ~HttpConnection();
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;
 
+  // Starts the clock of one exchange (its overall bound) and of the pump.
+  void BeginExchange();
   // Looks the host up (nothing is pumped meanwhile) and connects to its first address.
   void Open(const std::string& host, int port);
   // Open, idle and untouched by the server since the last reply: a server that closed a kept
@@ -43,17 +64,24 @@ class HttpConnection {
   std::optional<std::string> ReadLine();
   // Up to `count` bytes; fewer when the server closes first.
   std::string ReadUpTo(std::size_t count);
-  std::string ReadToClose();
+  // Everything up to the server's close; past `limit` bytes the reply fails as too large.
+  std::string ReadToClose(std::size_t limit);
   bool PeerClosed() const { return peerClosed_; }
+  const HttpLimits& Limits() const { return limits_; }
   // The silence bound for the reads that follow.
   void SetSilenceLimit(int ms) { silenceMs_ = ms; }
 
  private:
   bool Fill();  // false when the server has closed
   void WaitConnected();
+  void PumpIfDue();
+  void CheckExchangeTime() const;
 
   const Pump& pump_;
   const HttpLimits& limits_;
+  const Connector& connector_;
+  std::chrono::steady_clock::time_point exchangeStart_;
+  std::chrono::steady_clock::time_point lastPump_;
   int silenceMs_;
   int fd_ = -1;
   bool peerClosed_ = false;

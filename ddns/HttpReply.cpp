@@ -1,6 +1,7 @@
 #include "ddns/HttpReply.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 
 #include "common/AppError.h"
@@ -11,9 +12,24 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-HttpReply ReadOneHead(HttpConnection& connection) {
+// Counts the bytes of a head (and of the interim heads before it) against the client's bound.
+class HeadBudget {
+ public:
+  explicit HeadBudget(std::size_t limit) : left_(limit) {}
+  void Take(const std::string& line) {
+    const std::size_t cost = line.size() + 2;  // its line end
+    if (cost > left_) throw TransportError(kReplyTooLarge);
+    left_ -= cost;
+  }
+
+ private:
+  std::size_t left_;
+};
+
+HttpReply ReadOneHead(HttpConnection& connection, HeadBudget& budget) {
   const auto statusLine = connection.ReadLine();
   if (!statusLine) throw TransportError("Connection Closed Gracefully.");  // wording and capitals as users know it
+  budget.Take(*statusLine);
   HttpReply reply;
   reply.statusLine = *statusLine;
   reply.status = StatusCodeOf(*statusLine);
@@ -23,6 +39,7 @@ HttpReply ReadOneHead(HttpConnection& connection) {
       reply.headCut = true;
       return reply;
     }
+    budget.Take(*line);
     if (line->empty()) return reply;
     const auto colon = line->find(':');
     if (colon == std::string::npos) continue;  // not a header; nothing to learn from it
@@ -31,10 +48,21 @@ HttpReply ReadOneHead(HttpConnection& connection) {
   }
 }
 
-std::string ReadChunked(HttpConnection& connection) {
+// A chunk's size: hexadecimal digits, then nothing or the chunk's extensions after ";" (ignored).
+// Anything else, a sign included, is no size at all.
+std::size_t ChunkSize(const std::string& line, std::size_t limit) {
+  const std::string_view digits = Trim(std::string_view(line).substr(0, line.find(';')));
+  std::size_t size = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), size, 16);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || size > limit)
+    throw TransportError(kReplyTooLarge);
+  return size;
+}
+
+std::string ReadChunked(HttpConnection& connection, std::size_t limit) {
   std::string body;
   while (const auto sizeLine = connection.ReadLine()) {
-    const std::size_t size = std::strtoul(sizeLine->c_str(), nullptr, 16);
+    const std::size_t size = ChunkSize(*sizeLine, limit - body.size());
     if (size == 0) {
       connection.ReadLine();  // the empty line that ends the chunks
       break;
@@ -75,16 +103,22 @@ int StatusCodeOf(const std::string& statusLine) {
 }
 
 HttpReply ReadReplyHead(HttpConnection& connection) {
-  HttpReply reply = ReadOneHead(connection);
-  while (reply.status == 100) reply = ReadOneHead(connection);
+  HeadBudget budget(connection.Limits().headBytes);
+  HttpReply reply = ReadOneHead(connection, budget);
+  for (int interim = 1; reply.status == 100; ++interim) {
+    if (interim > connection.Limits().interimReplies) throw TransportError(kReplyTooLarge);
+    reply = ReadOneHead(connection, budget);
+  }
   return reply;
 }
 
 std::string ReadReplyBody(HttpConnection& connection, const HttpReply& reply) {
+  const std::size_t limit = connection.Limits().bodyBytes;
   if (AsciiLower(reply.Header("transfer-encoding")).find("chunked") != std::string::npos)
-    return ReadChunked(connection);
-  if (!reply.Has("content-length")) return connection.ReadToClose();
-  const long length = std::strtol(reply.Header("content-length").c_str(), nullptr, 10);
+    return ReadChunked(connection, limit);
+  if (!reply.Has("content-length")) return connection.ReadToClose(limit);
+  const long long length = std::strtoll(reply.Header("content-length").c_str(), nullptr, 10);
+  if (length > 0 && static_cast<unsigned long long>(length) > limit) throw TransportError(kReplyTooLarge);
   return length > 0 ? connection.ReadUpTo(static_cast<std::size_t>(length)) : std::string();
 }
 

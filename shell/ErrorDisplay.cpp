@@ -19,7 +19,7 @@ bool HostwardenApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {
-    ShowErrorBox(error.what());
+    ShowErrorBox(MessageOf(error));
   }
   return false;
 }

@@ -3,6 +3,8 @@
 #include <exception>
 #include <string>
 
+#include "common/AppError.h"
+
 namespace hw {
 
 // The error box of an error that left its handler: application title, stop icon, one OK button.
@@ -16,7 +18,7 @@ void RunHandler(Handler&& handler) {
   try {
     handler();
   } catch (const std::exception& error) {
-    ShowErrorBox(error.what());
+    ShowErrorBox(MessageOf(error));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <typeinfo>
 
+#include "common/AppError.h"
 #include "common/Text.h"
 #include "platform/ProgramFolder.h"
 
@@ -47,7 +48,7 @@ std::string ErrorBoxText(const std::string& message) {
 }
 
 std::string UnhandledErrorReport(const std::exception& error) {
-  const std::string message = error.what();
+  const std::string message = MessageOf(error);
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<const void*>(&error));
   return "Exception " + ErrorClassName(error) + " in module " + ProgramFileName() + " at " + address + ".\r\n" +

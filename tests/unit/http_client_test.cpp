@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "common/AppError.h"
 #include "ddns/HttpClient.h"
 #include "fixtures/FakeService.h"
@@ -19,23 +21,32 @@ constexpr const char* kHeadTail =
 
 std::string HostLine(const FakeService& fake) { return "Host: 127.0.0.1:" + std::to_string(fake.port()) + "\r\n"; }
 
-// One GET on a fresh client, answered with the raw reply: the body received, or the failure's text.
-std::string OutcomeOfReply(const std::string& rawReply) {
-  FakeService fake;
-  fake.Enqueue(Reply::Raw(rawReply));
-  hw::HttpClient client;
+// The body a GET returns, or its failure's whole message.
+std::string OutcomeOfGet(hw::HttpClient& client, const std::string& url) {
   try {
-    return client.Get(fake.url("/now.php"));
+    return client.Get(url);
   } catch (const hw::TransportError& error) {
-    return error.what();
+    return error.Message();
   }
+}
+
+// One GET on a fresh client, answered with the scripted reply. A client that waits for more than
+// the reply frames fails with "Read Timeout" after a few seconds instead of hanging the test.
+std::string OutcomeOfReply(Reply reply) {
+  FakeService fake;
+  fake.Enqueue(std::move(reply));
+  hw::HttpClient client;
+  hw::HttpLimits limits;
+  limits.silenceMs = 3000;
+  client.SetLimits(limits);
+  return OutcomeOfGet(client, fake.url("/now.php"));
 }
 
 std::string FailureOf(hw::HttpClient& client, const std::string& url) {
   try {
     client.Get(url);
   } catch (const hw::TransportError& error) {
-    return error.what();
+    return error.Message();
   }
   return "(no failure)";
 }
@@ -156,23 +167,40 @@ TEST(HttpWire, KeptConnectionClosedByTheServerMeanwhileIsReplaced) {
 struct ReplyCase {
   const char* what;
   std::string reply;
-  std::string result;  // the body returned, or the failure's message
+  std::string result;     // the body returned, or the failure's message
+  bool keepOpen = false;  // the service leaves the connection open after the reply
 };
+
+std::string OutcomeOf(const ReplyCase& c) {
+  Reply reply = Reply::Raw(c.reply);
+  return OutcomeOfReply(c.keepOpen ? std::move(reply).KeepOpen() : std::move(reply));
+}
+
+// A header line whose text (without its line end) is `length` bytes long.
+std::string HeaderLineOf(std::size_t length) { return "X-Pad: " + std::string(length - 7, 'p'); }
 
 TEST(HttpWire, ReplyBodiesAccepted) {
   const ReplyCase cases[] = {
       {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", "hello"},
       {"short body before close", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhel", "hel"},
       {"no length: read to close", "HTTP/1.0 200 OK\r\n\r\nuntil the end", "until the end"},
-      {"length 0", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ""},
+      // The connection stays open after these: a client that read a body would wait in vain.
+      {"length 0", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "", true},
+      {"204", "HTTP/1.1 204 No Content\r\n\r\n", "", true},
       {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n5\r\npedia\r\n0\r\n\r\n",
        "Wikipedia"},
-      {"204", "HTTP/1.1 204 No Content\r\n\r\n", ""},
-      {"continue first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok"},
+      {"two interim replies first",
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\nX-A: 1\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: "
+       "2\r\n\r\nok",
+       "ok"},
+      {"longest line with CR LF", "HTTP/1.1 200 OK\r\n" + HeaderLineOf(16384) + "\r\nContent-Length: 2\r\n\r\nok",
+       "ok"},
+      {"longest line with LF", "HTTP/1.1 200 OK\n" + HeaderLineOf(16384) + "\nContent-Length: 2\n\nok", "ok"},
+      {"chunk extension", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2;x=y\r\nok\r\n0\r\n\r\n", "ok"},
       {"LF line ends", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok", "ok"},
       {"bytes above 127 unchanged", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n\xe4\xbd\xa0\xff", "\xe4\xbd\xa0\xff"},
   };
-  for (const ReplyCase& c : cases) EXPECT_EQ(OutcomeOfReply(c.reply), c.result) << c.what;
+  for (const ReplyCase& c : cases) EXPECT_EQ(OutcomeOf(c), c.result) << c.what;
 }
 
 TEST(HttpWire, FailuresCarryTheirExactMessages) {
@@ -182,6 +210,11 @@ TEST(HttpWire, FailuresCarryTheirExactMessages) {
       {"location on a 200", "HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 200 OK"},
       {"not found", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here.", "HTTP/1.1 404 Not Found"},
       {"no number", "HTTP/1.1 abc\r\n\r\n", "HTTP/1.1 abc"},
+      {"status line with a NUL, shown whole", std::string("HTTP/1.1 500 Bad\0Thing\r\nContent-Length: 0\r\n\r\n", 42),
+       std::string("HTTP/1.1 500 Bad\0Thing", 22)},
+      {"line one byte too long, CR LF", "HTTP/1.1 200 OK\r\n" + HeaderLineOf(16385) + "\r\n\r\n",
+       "Max line length exceeded."},
+      {"line one byte too long, LF", "HTTP/1.1 200 OK\n" + HeaderLineOf(16385) + "\n\n", "Max line length exceeded."},
       {"long header line", "HTTP/1.1 200 OK\r\nX-Long: " + std::string(17000, 'x') + "\r\n\r\n",
        "Max line length exceeded."},
       {"long status line", "HTTP/1.1 200 " + std::string(17000, 'x') + "\r\n\r\n", "Max line length exceeded."},
@@ -189,7 +222,7 @@ TEST(HttpWire, FailuresCarryTheirExactMessages) {
       {"nothing at all", "", "Connection Closed Gracefully."},
       {"close inside the head", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", "Undefined situation"},
   };
-  for (const ReplyCase& c : cases) EXPECT_EQ(OutcomeOfReply(c.reply), c.result) << c.what;
+  for (const ReplyCase& c : cases) EXPECT_EQ(OutcomeOf(c), c.result) << c.what;
 }
 
 TEST(HttpWire, LookupAndConnectFailures) {
@@ -282,7 +315,9 @@ TEST(HttpWaiting, ConnectPumpsAndGivesUpAtItsBound) {
   const UnansweringPort port;
   int pumped = 0;
   hw::HttpClient client([&] { ++pumped; });
-  client.SetTimeouts(400, 120000, 2000);
+  hw::HttpLimits limits;
+  limits.connectMs = 400;
+  client.SetLimits(limits);
   EXPECT_EQ(FailureOf(client, port.url("/now.php")), "Connect timed out.");
   EXPECT_GE(pumped, 3);  // once per 125 ms slice
 }
@@ -308,9 +343,99 @@ TEST(HttpWaiting, SilenceAndStalledErrorBodiesAreBounded) {
     hw::HttpClient client([&] {
       if (++quietSlices > 8) throw hw::TransportError("still waiting after 2 s");
     });
-    client.SetTimeouts(120000, c.silenceMs, c.errorBodyMs);
+    hw::HttpLimits limits;
+    limits.silenceMs = c.silenceMs;
+    limits.errorBodyMs = c.errorBodyMs;
+    client.SetLimits(limits);
     EXPECT_EQ(FailureOf(client, fake.url("/now.php")), "Read Timeout") << c.what;
   }
+}
+
+// While reply data keeps arriving, more often than the quiet slices end, the windows are still
+// served: the pump runs at least every 250 ms. (This pump ends the request once it has run.)
+TEST(HttpWaiting, TricklingReplyStillPumps) {
+  FakeService fake;
+  fake.Enqueue(Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n").ThenEndlessly("x", 20));
+  hw::HttpClient client([] { throw hw::TransportError("pumped"); });
+  EXPECT_EQ(FailureOf(client, fake.url("/now.php")), "pumped");
+}
+
+// A trickle, or interim replies without end, cannot hold a request for longer than its overall bound.
+TEST(HttpWaiting, OneExchangeIsBoundedAsAWhole) {
+  const std::pair<const char*, Reply> cases[] = {
+      {"trickling body", Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n").ThenEndlessly("x", 20)},
+      {"interim replies", Reply::Raw("").ThenEndlessly("HTTP/1.1 100 Continue\r\n\r\n", 20)},
+  };
+  for (const auto& [what, reply] : cases) {
+    FakeService fake;
+    fake.Enqueue(reply);
+    int pumped = 0;
+    hw::HttpClient client([&] { ++pumped; });
+    hw::HttpLimits limits;
+    limits.exchangeMs = 700;
+    limits.interimReplies = 1000000;
+    client.SetLimits(limits);
+    EXPECT_EQ(FailureOf(client, fake.url("/now.php")), "Read Timeout") << what;
+    EXPECT_GE(pumped, 1) << what;
+  }
+}
+
+// What one reply may hold is bounded; past a bound the request fails like any transport failure,
+// whatever the server keeps sending. The service's real replies are a few dozen bytes.
+TEST(HttpBounds, RepliesBeyondTheirBoundsFail) {
+  const std::string filler(4096, 'x');
+  std::string cookies;
+  for (int i = 0; i <= 64; ++i) cookies += "Set-Cookie: c" + std::to_string(i) + "=1\r\n";
+  const std::pair<const char*, Reply> cases[] = {
+      {"endless header lines", Reply::Raw("HTTP/1.1 200 OK\r\n").ThenEndlessly("X-Filler: " + filler + "\r\n")},
+      {"endless cookies", Reply::Raw("HTTP/1.1 200 OK\r\n").ThenEndlessly("Set-Cookie: a=" + filler + "\r\n")},
+      {"more cookies than kept", Reply::Raw("HTTP/1.1 200 OK\r\n" + cookies + "Content-Length: 0\r\n\r\n")},
+      {"endless chunks",
+       Reply::Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n").ThenEndlessly("1000\r\n" + filler + "\r\n")},
+      {"huge length", Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\n").ThenEndlessly(filler)},
+      {"endless body without length", Reply::Raw("HTTP/1.0 200 OK\r\n\r\n").ThenEndlessly(filler)},
+      {"endless error body", Reply::Raw("HTTP/1.1 404 Not Found\r\n\r\n").ThenEndlessly(filler)},
+      {"endless interim replies", Reply::Raw("").ThenEndlessly("HTTP/1.1 100 Continue\r\n\r\n")},
+      {"negative chunk size",
+       Reply::Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\nabc\r\n0\r\n\r\n").KeepOpen()},
+      {"chunk size not hexadecimal",
+       Reply::Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n").KeepOpen()},
+  };
+  for (const auto& [what, reply] : cases) EXPECT_EQ(OutcomeOfReply(reply), hw::kReplyTooLarge) << what;
+}
+
+TEST(HttpBounds, ABodyAtItsBoundIsAccepted) {
+  hw::HttpLimits limits;
+  const std::string body(limits.bodyBytes, 'b');
+  EXPECT_EQ(OutcomeOfReply(Reply::Raw("HTTP/1.0 200 OK\r\n\r\n" + body)).size(), body.size());
+  EXPECT_EQ(OutcomeOfReply(Reply::Ok(body)).size(), body.size());
+}
+
+// A POST's head and its body leave in two writes, as the service's reading expects. A packet
+// socket pair keeps each write apart where a TCP stream could join them.
+TEST(HttpWire, PostHeadAndBodyAreTwoWrites) {
+  int ends[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+  std::vector<std::string> writes;
+  std::thread service([&] {
+    char packet[65536];
+    for (int i = 0; i < 2; ++i) {
+      const ssize_t n = ::recv(ends[1], packet, sizeof packet, 0);
+      if (n <= 0) break;
+      writes.emplace_back(packet, static_cast<std::size_t>(n));
+    }
+    const std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n##";
+    ::send(ends[1], reply.data(), reply.size(), MSG_NOSIGNAL);
+    ::close(ends[1]);
+  });
+  hw::HttpClient client;
+  client.SetConnector([&](const std::string&, int) { return ends[0]; });
+  EXPECT_EQ(client.Post("http://service.test:17861/fo.php", "a=VEVw"), "##");
+  service.join();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_TRUE(writes[0].starts_with("POST /fo.php HTTP/1.0\r\n")) << writes[0];
+  EXPECT_TRUE(writes[0].ends_with("\r\n\r\n")) << writes[0];
+  EXPECT_EQ(writes[1], "a=VEVw");
 }
 
 }  // namespace
