@@ -62,7 +62,7 @@ void TForm1::BuildBanner() {
 }
 
 void TForm1::BuildControls() {
-  Label1 = new QLabel("Lable1", this);  // the design caption, misspelt as users have always seen it
+  Label1 = new PlainLabel("Lable1", this);  // the design caption, misspelt as users have always seen it
   Label1->move(272, 104);
   Label1->adjustSize();
   Button2 = new QPushButton("Register a Domain Name", this);

@@ -62,7 +62,7 @@ class TForm1 : public QWidget {
   QLabel* Image1;
   ClickableLabel* Label5;
   ClickableLabel* Label6;
-  QLabel* Label1;
+  PlainLabel* Label1;
   QPushButton* Button2;
   QPushButton* Button3;
   QListWidget* ListBox1;

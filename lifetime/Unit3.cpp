@@ -51,7 +51,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   // The artwork's transparent corners (and the column right of it) are see-through: shape the window.
   if (!background.isNull()) setMask(background.mask());
 
-  Label1 = Place(new QLabel(this), 6, 20, 249, 56);
+  Label1 = Place(new PlainLabel(this), 6, 20, 249, 56);
   Label1->setAlignment(Qt::AlignCenter);
   Label1->setFont(PixelFont("Verdana", 16, true));
   Label1->setStyleSheet("color: black; background: transparent;");

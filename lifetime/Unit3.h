@@ -33,7 +33,7 @@ class TForm3 : public QWidget {
   static QString SearchAddress();
 
   QLabel* JvImage1;
-  QLabel* Label1;
+  PlainLabel* Label1;
   ClickableLabel* Label2;
   ClickableLabel* Label3;
   QPushButton* Button1;

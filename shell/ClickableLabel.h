@@ -1,15 +1,16 @@
 #pragma once
-#include <QLabel>
 #include <QMouseEvent>
+
+#include "shell/PlainLabel.h"
 
 namespace hw {
 
 // A label that reports a left click, like the banner labels and link labels of the windows.
-class ClickableLabel : public QLabel {
+class ClickableLabel : public PlainLabel {
   Q_OBJECT
 
  public:
-  using QLabel::QLabel;
+  using PlainLabel::PlainLabel;
 
  signals:
   void clicked();
@@ -17,7 +18,7 @@ class ClickableLabel : public QLabel {
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
-    QLabel::mouseReleaseEvent(event);
+    PlainLabel::mouseReleaseEvent(event);
   }
 };
 

@@ -11,6 +11,7 @@ class DialogBoxes : public MessageBoxes {
  public:
   BoxAnswer Show(const BoxRequest& request) override {
     QMessageBox box(IconOf(request.icon), QString::fromStdString(request.title), QString::fromStdString(request.text));
+    box.setTextFormat(Qt::PlainText);  // messages quote the service's status lines
     if (request.yesNo) {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       return box.exec() == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
@@ -38,13 +39,15 @@ std::unique_ptr<MessageBoxes>& Installed() {
 
 }  // namespace
 
+std::unique_ptr<MessageBoxes> MakeDialogBoxes() { return std::make_unique<DialogBoxes>(); }
+
 MessageBoxes& Boxes() {
   auto& boxes = Installed();
   if (!boxes) {
     if (TestTraceEnabled())
       boxes = MakeTracedBoxes();
     else
-      boxes = std::make_unique<DialogBoxes>();
+      boxes = MakeDialogBoxes();
   }
   return *boxes;
 }

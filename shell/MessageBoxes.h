@@ -24,6 +24,8 @@ class MessageBoxes {
 
 // The boxes in use; real dialogs unless a test or HOSTWARDEN_TEST_TRACE installed others.
 MessageBoxes& Boxes();
+// The real boxes: modal dialogs a person answers.
+std::unique_ptr<MessageBoxes> MakeDialogBoxes();
 // Installs other boxes (tests); returns the previous ones so a test can put them back.
 std::unique_ptr<MessageBoxes> SetBoxes(std::unique_ptr<MessageBoxes> boxes);
 

@@ -1,12 +1,15 @@
 // What the user sees when an error leaves a handler.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QTimer>
 
 #include "common/AppError.h"
 #include "shell/ErrorDisplay.h"
 #include "shell/HandlerWiring.h"
+#include "shell/MessageBoxes.h"
 #include "widgets/support/RecordingBoxes.h"
 
 namespace {
@@ -47,6 +50,25 @@ TEST(ErrorDisplay, FailingHandlerWiredToASignalShowsTheBoxAndTheProgramRunsOn) {
   ASSERT_EQ(boxes.shown.size(), 2u);
   EXPECT_EQ(boxes.shown[1].text, "Failed to set data for 'Remind'");
   EXPECT_EQ(boxes.shown[1].icon, hw::BoxIcon::Error);
+}
+
+// Messages quote the service (a status line is shown as received): the real box shows markup as
+// the characters it is made of.
+TEST(ErrorDisplay, RealBoxShowsTheMessageAsPlainText) {
+  auto previous = hw::SetBoxes(hw::MakeDialogBoxes());
+  Qt::TextFormat format = Qt::AutoText;
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    format = box->textFormat();
+    shown = box->text();
+    box->accept();
+  });
+  hw::ShowErrorBox("HTTP/1.1 500 <font color=red>Oops</font>");
+  hw::SetBoxes(std::move(previous));
+  EXPECT_EQ(format, Qt::PlainText);
+  EXPECT_EQ(shown.toStdString(), "HTTP/1.1 500 <font color=red>Oops</font>.");
 }
 
 }  // namespace

@@ -247,4 +247,20 @@ TEST_F(ServiceFixture, RetriedStartupThatFailsLaterShowsItsError) {
   EXPECT_TRUE(main->Timer1->isActive()) << "the account was loaded before the failing reading";
 }
 
+// The banner shows the reply's payload, and no label of the windows renders text as markup.
+TEST_F(ServiceFixture, ServiceTextIsShownAsPlainText) {
+  main->UserName = "alice";
+  fake.Enqueue(Reply::Ok("##<font color=red>x</font><img src=/x.png>1234567"));
+  main->SendQuery("001122334455", "check");
+  EXPECT_EQ(main->Label6->text().toStdString(), "<font color=red>x</font><img src=/x.png>");
+  for (QWidget* window : {static_cast<QWidget*>(main.get()), static_cast<QWidget*>(notice.get())}) {
+    for (const QLabel* label : window->findChildren<QLabel*>()) {
+      if (label->pixmap().isNull()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << window->metaObject()->className() << " label at "
+                                                      << label->x() << "," << label->y();
+      }
+    }
+  }
+}
+
 }  // namespace
