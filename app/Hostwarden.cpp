@@ -1,6 +1,12 @@
 // Entry of the client: one copy per logon, run from its own folder, four windows, then the event loop.
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "account/Unit2.h"
 #include "account/Unit4.h"
@@ -12,7 +18,7 @@
 #include "shell/ErrorDisplay.h"
 #include "shell/MessageBoxes.h"
 #include "shell/ProgramExit.h"
-#include "shell/TestTrace.h"
+#include "shell/TestBuild.h"
 
 namespace {
 
@@ -23,6 +29,15 @@ int EndWithReport(int& argc, char** argv, const std::exception& error) {
   if (!qApp) reportApp = std::make_unique<hw::HostwardenApplication>(argc, argv);
   hw::ShowUnhandledErrorReport(error);
   return 1;
+}
+
+void TriggerByName(const QString& name) {
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    QObject* found = window->objectName() == name ? window : window->findChild<QObject*>(name);
+    if (auto* action = qobject_cast<QAction*>(found)) return action->trigger();
+    if (auto* button = qobject_cast<QAbstractButton*>(found)) return button->click();
+  }
+  hw::TraceLine("no control named " + name.toStdString());
 }
 
 struct Windows {
@@ -55,6 +70,17 @@ void CreateWindows(Windows& windows) {
   hw::Form4 = windows.success.get();
 }
 
+// A test build chooses the menu items and buttons that its test names, once the loop runs.
+void ScheduleTestActions() {
+  const std::vector<std::string> names = hw::TestActions();
+  if (names.empty()) return;
+  QTimer::singleShot(0, [names] {
+    hw::RunHandler([&] {
+      for (const std::string& name : names) TriggerByName(QString::fromStdString(name));
+    });
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,6 +90,7 @@ int main(int argc, char** argv) {
     return EndWithReport(argc, argv, error);
   }
 
+  hw::ApplyTestBuildSwitches();
   hw::SingleInstanceLock lock;
   if (!lock.Acquire(hw::DefaultLockPath("Hostwarden"))) return 0;
 
@@ -79,6 +106,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     hw::TraceLine("event loop");
+    ScheduleTestActions();
     return app.exec();
   } catch (const std::exception& error) {
     return EndWithReport(argc, argv, error);

@@ -66,8 +66,10 @@ void TForm1::BuildControls() {
   Label1->move(272, 104);
   Label1->adjustSize();
   Button2 = new QPushButton("Register a Domain Name", this);
+  Button2->setObjectName("Button2");
   Button2->setGeometry(8, 96, 129, 25);
   Button3 = new QPushButton("Release this Domain", this);
+  Button3->setObjectName("Button3");
   Button3->setGeometry(144, 96, 113, 25);
   ListBox1 = new QListWidget(this);
   ListBox1->setGeometry(0, 128, 401, 185);
@@ -85,17 +87,26 @@ void TForm1::BuildControls() {
 }
 
 void TForm1::BuildTray() {
-  PopupMenu1 = new QMenu(this);
+  // The menu has no parent window: a child of the main window would be disabled with it while the
+  // registration dialog runs, and "Exit" could not be reached.
+  PopupMenu1 = new QMenu;
   Show1 = PopupMenu1->addAction("Show");
+  Show1->setObjectName("Show1");
   QFont bold = Show1->font();
   bold.setBold(true);
   Show1->setFont(bold);  // the default item
   PopupMenu1->setDefaultAction(Show1);
   Exit1 = PopupMenu1->addAction("Exit");
+  Exit1->setObjectName("Exit1");
   WireHandler(Show1, &QAction::triggered, this, &TForm1::Show1Click);
   WireHandler(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
   CoolTrayIcon1 = new TrayIcon(PopupMenu1, this);
   WireHandler(CoolTrayIcon1, &TrayIcon::doubleClicked, this, &TForm1::Show1Click);
+}
+
+TForm1::~TForm1() {
+  delete CoolTrayIcon1;  // before the menu it shows
+  delete PopupMenu1;
 }
 
 void TForm1::AddLogLine(const std::string& line) {

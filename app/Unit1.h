@@ -27,6 +27,7 @@ class TForm1 : public QWidget {
   static constexpr int kStartupRetryMs = 60000;
 
   explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
 
   // Activity log: the caller builds the whole line; it is also written to standard error.
   void AddLogLine(const std::string& line);

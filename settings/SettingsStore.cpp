@@ -95,6 +95,7 @@ SettingsAccess::~SettingsAccess() { CloseSettings(); }
 bool SettingsAccess::OpenSettings(bool createIfMissing) {
   CloseSettings();
   const std::string path = SettingsFile();
+  if (path.empty()) return false;  // a test build that was given no file of its own
   if (!PrepareFile(path, createIfMissing)) return false;
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
     CloseSettings();

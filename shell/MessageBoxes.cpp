@@ -2,7 +2,7 @@
 
 #include <QMessageBox>
 
-#include "shell/TestTrace.h"
+#include "shell/TestBuild.h"
 
 namespace hw {
 namespace {

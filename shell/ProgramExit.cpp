@@ -9,7 +9,9 @@ bool exitRequested = false;
 
 void RequestProgramExit() {
   exitRequested = true;
-  QCoreApplication::quit();
+  // Not quit(): that asks every visible window to close first, and the main window, which only
+  // hides when closed, would veto the end. exit() ends the loops once the running handlers return.
+  QCoreApplication::exit(0);
 }
 
 bool ProgramExitRequested() { return exitRequested; }

@@ -134,6 +134,18 @@ TEST(MainWindow, RegisterButtonStopsTheCycleAndOpensTheDialogUntilItCloses) {
   hw::Form2 = nullptr;
 }
 
+// The tray menu is how the user reaches "Exit"; it must open and work while the registration
+// dialog has the main window disabled.
+TEST(MainWindow, TrayMenuWorksWhileTheWindowIsDisabled) {
+  TForm1 form;
+  form.setEnabled(false);
+  form.PopupMenu1->popup(QPoint(20, 20));
+  ASSERT_TRUE(form.PopupMenu1->isVisible());
+  EXPECT_TRUE(form.PopupMenu1->isEnabled());
+  QTest::mouseClick(form.PopupMenu1, Qt::LeftButton, {}, form.PopupMenu1->actionGeometry(form.Show1).center());
+  EXPECT_TRUE(form.isVisible()) << "Show was chosen";
+}
+
 TEST(MainWindow, LogLinesGoToTheListAndUnchangedToStandardError) {
   TForm1 form;
   testing::internal::CaptureStderr();

@@ -1,0 +1,72 @@
+#include "shell/TestBuild.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "BuildConfig.h"
+#include "ddns/ServiceEndpoints.h"
+#include "settings/SettingsStore.h"
+#include "shell/MessageBoxes.h"
+
+namespace hw {
+namespace {
+
+// The value of a test switch; never one in a shipped build.
+const char* TestSwitch(const char* name) {
+  if (!build::kTestBuild) return nullptr;
+  const char* value = std::getenv(name);
+  return value && *value ? value : nullptr;
+}
+
+const char* TracePath() { return TestSwitch("HOSTWARDEN_TEST_TRACE"); }
+
+const char* IconName(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::Error: return "error";
+    case BoxIcon::Question: return "question";
+    case BoxIcon::Information: break;
+  }
+  return "information";
+}
+
+class TracedBoxes : public MessageBoxes {
+ public:
+  BoxAnswer Show(const BoxRequest& request) override {
+    TraceLine(std::string("box ") + IconName(request.icon) + " [" + request.title + "] " + request.text);
+    return request.yesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+  }
+};
+
+}  // namespace
+
+void ApplyTestBuildSwitches() {
+  if (const char* file = TestSwitch("HOSTWARDEN_TEST_SETTINGS_DB")) SetSettingsFile(file);
+  if (const char* host = TestSwitch("HOSTWARDEN_TEST_SERVICE_HOST")) SetServiceHost(host);
+}
+
+std::vector<std::string> TestActions() {
+  std::vector<std::string> names;
+  const char* list = TestSwitch("HOSTWARDEN_TEST_ACTIONS");
+  for (std::string_view rest = list ? list : ""; !rest.empty();) {
+    const auto comma = rest.find(',');
+    if (comma != 0) names.emplace_back(rest.substr(0, comma));
+    rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+  }
+  return names;
+}
+
+bool TestTraceEnabled() { return TracePath() != nullptr; }
+
+void TraceLine(const std::string& line) {
+  const char* path = TracePath();
+  if (!path) return;
+  if (FILE* file = std::fopen(path, "a")) {
+    std::fprintf(file, "%s\n", line.c_str());
+    std::fclose(file);
+  }
+}
+
+std::unique_ptr<MessageBoxes> MakeTracedBoxes() { return std::make_unique<TracedBoxes>(); }
+
+}  // namespace hw
