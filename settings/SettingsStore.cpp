@@ -81,6 +81,7 @@ bool PrepareFile(const std::string& path, bool createIfMissing) {
 struct SettingsAccess::StoredValue {
   int type = 0;
   std::string data;
+  int storage = SQLITE_BLOB;  // how SQLite holds the data: the program writes blobs
 };
 
 std::string SettingsFile() {
@@ -103,8 +104,10 @@ bool SettingsAccess::OpenSettings(bool createIfMissing) {
   }
   // Other accesses may hold the file at the same moment (a handler nested in another's request).
   sqlite3_busy_timeout(db_, 5000);
-  const bool ready = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK &&
-                     (!createIfMissing || RunOnKey(db_, "INSERT OR IGNORE INTO keys (\"path\") VALUES (?1)")) &&
+  // Opening only never writes: an existing file without the tables (or someone else's database)
+  // is left exactly as it was, and simply holds no key.
+  const bool ready = (!createIfMissing || (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK &&
+                                           RunOnKey(db_, "INSERT OR IGNORE INTO keys (\"path\") VALUES (?1)"))) &&
                      KeyExists(db_);
   if (!ready) CloseSettings();
   return ready;
@@ -118,6 +121,7 @@ bool SettingsAccess::ReadValue(const std::string& name, StoredValue& value) {
   BindText(statement.get(), 2, name);
   if (sqlite3_step(statement.get()) != SQLITE_ROW) return false;
   value.type = sqlite3_column_int(statement.get(), 0);
+  value.storage = sqlite3_column_type(statement.get(), 1);
   const auto* data = static_cast<const char*>(sqlite3_column_blob(statement.get(), 1));
   value.data.assign(data ? data : "", static_cast<std::size_t>(sqlite3_column_bytes(statement.get(), 1)));
   return true;
@@ -134,7 +138,10 @@ bool SettingsAccess::ReadFlag(const std::string& name) {
   // The number is read into a 4-byte buffer: longer data does not fit and the read fails.
   if (!ReadValue(name, value) || value.data.size() > 4)
     throw SettingsError(FormatMessage("Failed to get data for '%s'", name));
-  if (value.type != kTypeNumber) throw SettingsError(FormatMessage("Invalid data type for '%s'", name));
+  // A number is exactly four bytes of blob. Anything else under its type number (an SQL integer
+  // written by another tool reads back as its digits) is not a number of ours.
+  if (value.type != kTypeNumber || value.storage != SQLITE_BLOB || value.data.size() != 4)
+    throw SettingsError(FormatMessage("Invalid data type for '%s'", name));
   for (char byte : value.data)
     if (byte != 0) return true;
   return false;
@@ -143,7 +150,8 @@ bool SettingsAccess::ReadFlag(const std::string& name) {
 std::string SettingsAccess::ReadText(const std::string& name) {
   StoredValue value;
   if (!ReadValue(name, value) || value.data.empty()) return {};
-  if (value.type != kTypeText && value.type != kTypeExpandText)
+  const bool bytes = value.storage == SQLITE_BLOB || value.storage == SQLITE_TEXT;
+  if ((value.type != kTypeText && value.type != kTypeExpandText) || !bytes)
     throw SettingsError(FormatMessage("Invalid data type for '%s'", name));
   return value.data.substr(0, value.data.find('\0'));
 }

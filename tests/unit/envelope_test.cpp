@@ -1,6 +1,8 @@
 // The request envelope and the program's base64, checked against worked examples.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "common/AppError.h"
 #include "ddns/Base64.h"
 #include "ddns/Envelope.h"
@@ -49,10 +51,19 @@ TEST(Envelope, LongestPlainTextAndTheLimit) {
   EXPECT_THROW(hw::BuildEnvelope(name, password + "p", id), hw::EnvelopeTooLongError);
 }
 
-TEST(Envelope, EmptyFields) {
-  EXPECT_EQ(hw::ShiftText("GDS\r\n\r\n\r\n001122334455").size(), 22u);
-  EXPECT_EQ(hw::DecodeBase64(hw::DecodeBase64(hw::BuildEnvelope("a", "b", "").substr(2))),
-            hw::ShiftText("GDS\r\na\r\nb\r\n"));
+// Every separator stays when the field beside it is empty: the service splits at them.
+TEST(Envelope, EmptyFieldsKeepTheirSeparators) {
+  const std::pair<std::array<const char*, 3>, std::string> cases[] = {
+      {{"", "pw", "001122334455"}, "GDS\r\n\r\npw\r\n001122334455"},
+      {{"abc", "", "001122334455"}, "GDS\r\nabc\r\n\r\n001122334455"},
+      {{"a", "b", ""}, "GDS\r\na\r\nb\r\n"},
+      {{"", "", ""}, "GDS\r\n\r\n\r\n"},
+  };
+  for (const auto& [fields, plain] : cases) {
+    const std::string body = hw::BuildEnvelope(fields[0], fields[1], fields[2]);
+    ASSERT_TRUE(body.starts_with("a="));
+    EXPECT_EQ(hw::DecodeBase64(hw::DecodeBase64(body.substr(2))), hw::ShiftText(plain)) << plain;
+  }
 }
 
 TEST(Base64, PaddingOfShortInputs) {

@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "common/AppError.h"
+#include "fixtures/ChildProcess.h"
+#include "fixtures/SettingsSeed.h"
 #include "fixtures/TempDir.h"
 #include "settings/SettingsStore.h"
 
@@ -24,27 +26,14 @@ class SettingsStore : public ::testing::Test {
   void TearDown() override { hw::SetSettingsFile({}); }
 
   // Writes a value straight into the file, the way another tool or a damaged store could leave it;
-  // its key row is made too, so a path below the program's key seeds a subkey.
-  void Seed(const std::string& keyPath, const std::string& name, int type, const std::string& data) {
+  // a path below the program's key seeds a subkey.
+  void Seed(const std::string& keyPath, const std::string& name, int type, const std::string& data,
+            hwtest::Storage storage = hwtest::Storage::Blob) {
     {
       hw::SettingsAccess create;
       ASSERT_TRUE(create.OpenSettings(true));
     }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO keys VALUES (?1)", -1, &statement, nullptr);
-    sqlite3_bind_text(statement, 1, keyPath.c_str(), -1, SQLITE_TRANSIENT);
-    ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE);
-    sqlite3_finalize(statement);
-    sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO \"values\" VALUES (?1, ?2, ?3, ?4)", -1, &statement, nullptr);
-    sqlite3_bind_text(statement, 1, keyPath.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(statement, 2, name.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(statement, 3, type);
-    sqlite3_bind_blob(statement, 4, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-    ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE);
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
+    ASSERT_TRUE(hwtest::SeedRawValue(path, keyPath, name, type, data, storage));
   }
 
   // One text column of the file, rows joined by ",".
@@ -178,6 +167,7 @@ struct TypeCase {
   std::string data;
   const char* flag;  // ReadFlag's result or error
   const char* text;  // ReadText's result or error
+  hwtest::Storage storage = hwtest::Storage::Blob;
 };
 
 TEST_F(SettingsStore, TypeRulesAsStored) {
@@ -192,9 +182,18 @@ TEST_F(SettingsStore, TypeRulesAsStored) {
       {"text with a NUL inside", 1, std::string("ali\0ce\0", 7), "Failed to get data for 'v'", "ali"},
       {"binary", 3, std::string("\x01\x02", 2), "Invalid data type for 'v'", "Invalid data type for 'v'"},
       {"empty binary", 3, "", "Invalid data type for 'v'", ""},
+      // Another tool may store SQL numbers and texts where the program writes blobs.
+      {"number as an SQL integer 0", 4, "0", "Invalid data type for 'v'", "Invalid data type for 'v'",
+       hwtest::Storage::Integer},
+      {"number as an SQL integer 1", 4, "1", "Invalid data type for 'v'", "Invalid data type for 'v'",
+       hwtest::Storage::Integer},
+      {"number of 2 bytes", 4, std::string("\x01\0", 2), "Invalid data type for 'v'", "Invalid data type for 'v'"},
+      {"text as SQL text", 1, "ali", "Invalid data type for 'v'", "ali", hwtest::Storage::Text},
+      {"text as an SQL integer", 1, "42", "Invalid data type for 'v'", "Invalid data type for 'v'",
+       hwtest::Storage::Integer},
   };
   for (const TypeCase& c : cases) {
-    Seed(kKey, "v", c.type, c.data);
+    Seed(kKey, "v", c.type, c.data, c.storage);
     hw::SettingsAccess access;
     ASSERT_TRUE(access.OpenSettings(false));
     std::string flagResult, textResult;
@@ -245,6 +244,33 @@ TEST_F(SettingsStore, WriteIntoAKeyDeletedMeanwhileFails) {
   hw::SettingsAccess next;
   ASSERT_TRUE(next.OpenSettings(true));
   EXPECT_FALSE(next.SettingExists("username")) << "nothing written into the deleted key comes back with it";
+}
+
+// Opening only reads: a file that holds no settings tables (empty, or another program's database)
+// is left byte for byte as it was.
+TEST_F(SettingsStore, OpenOnlyNeverWritesIntoTheFile) {
+  struct Case {
+    const char* what;
+    const char* sql;  // what the file holds; nothing for an empty file
+  };
+  for (const Case c : {Case{"empty file", nullptr}, Case{"another database", "CREATE TABLE other (x);"}}) {
+    hwtest::TempDir files;
+    const std::string file = files.File("settings.db");
+    hw::SetSettingsFile(file);
+    if (c.sql) {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(db, c.sql, nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    } else {
+      files.Write("settings.db", "");
+    }
+    const std::string before = hwtest::ReadFileText(file);
+    hw::SettingsAccess access;
+    EXPECT_FALSE(access.OpenSettings(false)) << c.what;
+    access.CloseSettings();
+    EXPECT_EQ(hwtest::ReadFileText(file), before) << c.what;
+  }
 }
 
 }  // namespace

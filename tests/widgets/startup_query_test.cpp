@@ -3,6 +3,7 @@
 #include "ddns/Envelope.h"
 #include "ddns/ServiceEndpoints.h"
 #include "fixtures/FakeService.h"
+#include "fixtures/SettingsSeed.h"
 #include "i18n/LangTable.h"
 #include "shell/ErrorDisplay.h"
 #include "widgets/support/WindowsFixture.h"
@@ -194,15 +195,38 @@ TEST_F(ServiceFixture, StartupWithoutSettingsAccess) {
   EXPECT_EQ(main->Label1->text().toStdString(), main->MachineId);
 }
 
+// A damaged value stops the start-up with its error: no account is used, no query is sent.
 TEST_F(ServiceFixture, WrongTypeInTheSettingsStopsTheStartupWithItsError) {
-  SeedRegistered("alice", "c2VjcmV0X");  // 9 characters: not base64
-  fake.Enqueue(Reply::Ok(kClockOpen));
-  hw::RunHandler([&] { main->FormCreate(); });
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, "Uneven size in DecodeToStream.");
-  EXPECT_EQ(main->UserName, "alice");
-  EXPECT_FALSE(main->Timer1->isActive());
-  EXPECT_EQ(main->Label1->text().toStdString(), "Lable1");
+  struct Case {
+    const char* what;
+    std::string reg;  // "REG" as a blob, unless `storage` says otherwise
+    hwtest::Storage storage;
+    std::string password;
+    const char* error;
+    const char* userName;  // as the failing step leaves it
+  };
+  const Case cases[] = {
+      {"REG as an SQL integer", "0", hwtest::Storage::Integer, "c2VjcmV0", "Invalid data type for 'REG'", ""},
+      {"REG of 2 bytes", std::string("\x01\0", 2), hwtest::Storage::Blob, "c2VjcmV0", "Invalid data type for 'REG'",
+       ""},
+      {"password of 9 characters", std::string("\x01\0\0\0", 4), hwtest::Storage::Blob, "c2VjcmV0X",
+       "Uneven size in DecodeToStream.", "alice"},
+  };
+  for (const Case& c : cases) {
+    boxes.shown.clear();
+    SeedRegistered("alice", c.password);
+    ASSERT_TRUE(hwtest::SeedRawValue(folder.File("settings.db"), hw::kSettingsKey, "REG", 4, c.reg, c.storage));
+    hw::TForm1 form;
+    fake.Enqueue(Reply::Ok(kClockOpen));
+    const std::size_t requestsBefore = fake.Requests().size();
+    hw::RunHandler([&] { form.FormCreate(); });
+    ASSERT_EQ(boxes.shown.size(), 1u) << c.what;
+    EXPECT_EQ(boxes.shown[0].text, c.error) << c.what;
+    EXPECT_EQ(form.UserName, c.userName) << c.what;
+    EXPECT_FALSE(form.Timer1->isActive()) << c.what;
+    EXPECT_EQ(fake.Requests().size() - requestsBefore, 1u) << c.what << ": the clock reading only";
+    EXPECT_EQ(form.Label1->text().toStdString(), "Lable1") << c.what;
+  }
 }
 
 TEST_F(ServiceFixture, ServiceUnreachableAtStartThenRetried) {
@@ -256,8 +280,8 @@ TEST_F(ServiceFixture, ServiceTextIsShownAsPlainText) {
   for (QWidget* window : {static_cast<QWidget*>(main.get()), static_cast<QWidget*>(notice.get())}) {
     for (const QLabel* label : window->findChildren<QLabel*>()) {
       if (label->pixmap().isNull()) {
-        EXPECT_EQ(label->textFormat(), Qt::PlainText) << window->metaObject()->className() << " label at "
-                                                      << label->x() << "," << label->y();
+        EXPECT_EQ(label->textFormat(), Qt::PlainText)
+            << window->metaObject()->className() << " label at " << label->x() << "," << label->y();
       }
     }
   }
