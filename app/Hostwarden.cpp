@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
 
   hw::ApplyTestBuildSwitches();
   hw::SingleInstanceLock lock;
-  if (!lock.Acquire(hw::DefaultLockPath("Hostwarden"))) return 0;
+  if (!lock.Acquire(hw::DefaultLockPath("Hostwarden"), hw::DefaultGuardSocketName("Hostwarden"))) return 0;
 
   hw::HostwardenApplication app(argc, argv);
   Q_INIT_RESOURCE(assets);  // the artwork lives in a static library

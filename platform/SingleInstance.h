@@ -4,7 +4,9 @@
 namespace hw {
 
 // One running copy per logon: an exclusive advisory lock on a file in the user's runtime folder.
-// The kernel drops the lock when the process ends, so a crashed copy never blocks the next start.
+// When that file cannot be made (the folder missing or read-only, a folder in its place), a Unix
+// socket in the abstract namespace, named for the user, guards instead; it needs no file at all.
+// The kernel drops either guard when the process ends, so a crashed copy never blocks the next start.
 class SingleInstanceLock {
  public:
   SingleInstanceLock() = default;
@@ -12,15 +14,21 @@ class SingleInstanceLock {
   SingleInstanceLock(const SingleInstanceLock&) = delete;
   SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-  // True when this process now holds the lock; false when another copy holds it.
-  bool Acquire(const std::string& lockPath);
+  // True when this process now holds the guard, or when neither guard can be had at all (then the
+  // program runs unguarded rather than not at all, and says why on standard error); false when
+  // another copy holds it.
+  bool Acquire(const std::string& lockPath, const std::string& socketName);
   void Release();
 
  private:
-  int fd_ = -1;
+  bool AcquireSocket(const std::string& socketName);
+
+  int fd_ = -1;  // the locked file, or the bound socket
 };
 
 // $XDG_RUNTIME_DIR/<name>.lock, or /tmp/<name>-<uid>.lock when there is no runtime folder.
 std::string DefaultLockPath(const std::string& name);
+// <name>-<uid>: the fallback guard's socket name, one per user.
+std::string DefaultGuardSocketName(const std::string& name);
 
 }  // namespace hw
