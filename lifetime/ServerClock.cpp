@@ -4,6 +4,7 @@
 
 #include "common/AppError.h"
 #include "lifetime/IntegerText.h"
+#include "platform/LocaleSeparators.h"
 
 namespace hw {
 
@@ -42,11 +43,11 @@ ClockFields ReadFields(const std::vector<std::string>& lines) {
 // 65535 is what an unreadable field looks like after the 16-bit cut; it is shown as "?".
 std::string FieldText(std::uint16_t value) { return value == 0xFFFF ? "?" : std::to_string(value); }
 
-// Separators are fixed rather than taken from the user's locale so that the message is the same
-// on every desktop.
+// Written with the user's own date, time and decimal separators, as the user reads dates.
 std::string DescribeFields(const ClockFields& f) {
-  return FieldText(f.year) + "/" + FieldText(f.month) + "/" + FieldText(f.day) + " " + FieldText(f.hour) + ":" +
-         FieldText(f.minute) + ":" + FieldText(f.second) + ".0";
+  const DateTimeSeparators s = UserDateTimeSeparators();
+  return FieldText(f.year) + s.date + FieldText(f.month) + s.date + FieldText(f.day) + " " + FieldText(f.hour) +
+         s.time + FieldText(f.minute) + s.time + FieldText(f.second) + s.decimal + "0";
 }
 
 }  // namespace

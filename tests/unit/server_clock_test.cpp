@@ -98,4 +98,24 @@ TEST(SplitReplyLines, KeepsEmptyLinesButAddsNoneAtTheEnd) {
   EXPECT_EQ(hw::SplitReplyLines("\n"), (std::vector<std::string>{""}));
 }
 
+// The date error writes the fields with the user's separators for dates, times and fractions.
+TEST(ClockReplyDateError, UsesTheUsersSeparators) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"C", "''2013/2/29 8:5:9.0'' is not a valid date and time"},
+      {"en_US.UTF-8", "''2013/2/29 8:5:9.0'' is not a valid date and time"},
+      {"de_DE.UTF-8", "''2013.2.29 8:5:9,0'' is not a valid date and time"},
+      {"zh_TW.UTF-8", "''2013/2/29 8:5:9.0'' is not a valid date and time"},  // no one-character separators
+  };
+  for (const auto& [locale, message] : cases) {
+    setenv("LC_ALL", locale, 1);
+    try {
+      hw::DecodeClockReply("2013\n2\n29\n8\n5\n9\n");
+      ADD_FAILURE() << locale << ": decoded";
+    } catch (const hw::ConvertError& e) {
+      EXPECT_EQ(e.Message(), message) << locale;
+    }
+  }
+  unsetenv("LC_ALL");
+}
+
 }  // namespace
