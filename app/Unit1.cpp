@@ -12,6 +12,7 @@
 #include "lifetime/ServerClock.h"
 #include "shell/HandlerWiring.h"
 #include "shell/ProgramExit.h"
+#include "shell/WindowFont.h"
 
 namespace hw {
 
@@ -42,9 +43,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   // A tool window with a close button only and a fixed size.
   setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(402, 314);
-  QFont font = this->font();
-  font.setPointSize(8);
-  setFont(font);
+  setFont(WindowFont());
   BuildBanner();
   BuildControls();
   BuildTray();

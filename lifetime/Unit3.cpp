@@ -13,6 +13,7 @@
 #include "settings/SettingsStore.h"
 #include "shell/HandlerWiring.h"
 #include "shell/ProgramExit.h"
+#include "shell/WindowFont.h"
 
 namespace hw {
 
@@ -40,6 +41,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
   setFixedSize(255, 200);
   move(1363, 208);
+  setFont(WindowFont());
   setAutoFillBackground(true);
   QPalette fuchsia = palette();
   fuchsia.setColor(QPalette::Window, QColor(255, 0, 255));
@@ -58,7 +60,8 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
 
   Label2 = Place(new ClickableLabel("Find other DDNS", this), 8, 121, 241, 13);
   Label2->setAlignment(Qt::AlignCenter);
-  QFont link = PixelFont("Sans Serif", 11, true);
+  QFont link = WindowFont();
+  link.setBold(true);
   link.setUnderline(true);
   Label2->setFont(link);
   Label2->setStyleSheet("color: blue; background: transparent;");

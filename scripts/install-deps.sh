@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   qt6-base-dev libgl-dev libsqlite3-dev libicu-dev
   libgtest-dev libgmock-dev
-  locales fonts-dejavu-core fonts-wqy-microhei
+  locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
 )
 
 missing=()
