@@ -138,9 +138,12 @@ void TForm1::Show1Click() {
   show();
   if (firstShow) CenterOnScreen();
   raise();
-  // The most recently active window (the registration dialog while it is open) comes to the front.
-  QWidget* active = QApplication::activeModalWidget();
-  (active ? active : this)->activateWindow();
+  // The window the user was working in comes to the front: the registration dialog while it is open
+  // (it is not modal; the main window waits disabled behind it), else a modal box, else this one.
+  QWidget* front = Form2 && Form2->isVisible() ? Form2 : QApplication::activeModalWidget();
+  if (!front) front = this;
+  front->raise();
+  front->activateWindow();
   CoolTrayIcon1->StopBlinking();
 }
 

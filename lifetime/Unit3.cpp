@@ -91,12 +91,19 @@ void TForm3::SlideInNotice() {
   raise();
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (!screen) return;
-  const QRect full = screen->geometry();  // the whole display, not the work area
-  move(full.width() - width(), y());
+  const QRect area = screen->availableGeometry();
+  move(SlidePosition(area, size(), 0).x(), y());
   for (int step = 0; step < kSlideSteps; ++step) {
-    move(x(), full.height() - height() + kSlideStartBelow - step);
+    move(SlidePosition(area, size(), step));
     repaint();
   }
+}
+
+// The area without the desktop's panels, wherever it lies among several monitors: a panel at the
+// bottom would otherwise cover the notice and its Close button.
+QPoint TForm3::SlidePosition(const QRect& area, QSize window, int step) {
+  return {area.x() + area.width() - window.width(),
+          area.y() + area.height() - window.height() + kSlideStartBelow - step};
 }
 
 void TForm3::Button1Click() { hide(); }

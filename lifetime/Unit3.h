@@ -21,8 +21,11 @@ class TForm3 : public QWidget {
 
   // Captions in the user's language; runs once when the window is created.
   void FormCreate();
-  // Shows the window and slides it up from below the bottom right corner of the screen.
+  // Shows the window and slides it up from below the bottom right corner of the primary screen's
+  // available area, to rest with its bottom edge 30 pixels above that area's bottom.
   void SlideInNotice();
+  // Where the window stands at a step of the slide within the area (step kSlideSteps - 1: at rest).
+  static QPoint SlidePosition(const QRect& area, QSize window, int step);
 
   void Button1Click();
   void Label2Click();

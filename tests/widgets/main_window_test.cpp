@@ -127,6 +127,12 @@ TEST(MainWindow, RegisterButtonStopsTheCycleAndOpensTheDialogUntilItCloses) {
   EXPECT_FALSE(form.Timer1->isActive());
   EXPECT_FALSE(form.isEnabled());
   EXPECT_TRUE(dialog.isVisible());
+
+  QApplication::setActiveWindow(&form);
+  form.Show1->trigger();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(QApplication::activeWindow(), &dialog) << "Show brings the open dialog forward";
+
   dialog.close();
   EXPECT_TRUE(form.isEnabled());
   EXPECT_TRUE(form.Timer1->isActive());

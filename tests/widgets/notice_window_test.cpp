@@ -14,8 +14,8 @@ namespace {
 class NoticeWindow : public WindowsFixture {
  protected:
   QPoint RestingPlace() const {
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    return {screen.width() - notice->width(), screen.height() - notice->height() - 30};
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    return {area.right() + 1 - notice->width(), area.bottom() + 1 - notice->height() - 30};
   }
 };
 
@@ -138,6 +138,17 @@ TEST_F(NoticeWindow, CloseRequestFromTheWindowSystemEndsTheProgram) {
   notice->show();
   notice->close();
   EXPECT_TRUE(hw::ProgramExitRequested());
+}
+
+// On a desktop with several monitors the primary one need not start at 0,0, and panels take part
+// of it: the notice slides up within the primary screen's available area, wherever that lies.
+TEST(NoticeSlide, StaysWithinTheAvailableAreaOfThePrimaryScreen) {
+  const QRect area(1920, 100, 1280, 984);  // a primary screen right of another, a panel at its top
+  const QSize window(255, 200);
+  const QPoint first = hw::TForm3::SlidePosition(area, window, 0);
+  const QPoint rest = hw::TForm3::SlidePosition(area, window, hw::TForm3::kSlideSteps - 1);
+  EXPECT_EQ(first, QPoint(1920 + 1280 - 255, 100 + 984 - 200 + 270)) << "starts below the area";
+  EXPECT_EQ(rest, QPoint(1920 + 1280 - 255, 100 + 984 - 200 - 30)) << "rests 30 pixels above its bottom";
 }
 
 }  // namespace
