@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "account/RegistrationOffer.h"
 #include "account/Unit2.h"
 #include "account/Unit4.h"
 #include "app/Unit1.h"
@@ -66,6 +67,7 @@ void CreateWindows(Windows& windows) {
   hw::RunHandler([] { hw::Form1->FormCreate(); });
   windows.registration = std::make_unique<hw::TForm2>();
   hw::Form2 = windows.registration.get();
+  hw::RunHandler([] { hw::Form2->FormCreate(); });
   windows.success = std::make_unique<hw::TForm4>();
   hw::Form4 = windows.success.get();
 }
@@ -105,6 +107,9 @@ int main(int argc, char** argv) {
       hw::ShowInformation("File missing.");
       return 0;
     }
+    // An error here ends the program with the unhandled-error report. A start-up that could not read
+    // the service's clock makes the offer once its retry has.
+    if (!hw::Form1->StartupRetry->isActive()) hw::OfferRegistration();
     hw::TraceLine("event loop");
     ScheduleTestActions();
     return app.exec();

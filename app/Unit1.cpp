@@ -13,6 +13,7 @@
 #include "shell/HandlerWiring.h"
 #include "shell/ProgramExit.h"
 #include "shell/WindowFont.h"
+#include "shell/WindowPlacement.h"
 
 namespace hw {
 
@@ -76,6 +77,7 @@ void TForm1::BuildControls() {
   setTabOrder(ListBox1, Button2);
   setTabOrder(Button2, Button3);
   WireHandler(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  WireHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   Timer1 = new QTimer(this);
   Timer1->setInterval(kUpdatePeriodMs);
   StartupRetry = new QTimer(this);
@@ -122,21 +124,12 @@ std::string TForm1::GetLangStr(const std::string& messageId, const std::string& 
   return hw::GetLangStr(messageId, param);
 }
 
-// The frame's size is known only once the window is shown: placed by its client area before, and
-// by its frame after, so it comes up near the centre and then stands exactly there.
-void TForm1::CenterOnScreen() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (!screen) return;
-  const QRect frame = frameGeometry();
-  move(pos() + screen->geometry().center() - frame.center());
-}
-
 void TForm1::Show1Click() {
   const bool firstShow = !placed_;
   placed_ = true;
-  if (firstShow) CenterOnScreen();
+  if (firstShow) CenterOnPrimaryScreen(*this);
   show();
-  if (firstShow) CenterOnScreen();
+  if (firstShow) CenterOnPrimaryScreen(*this);  // now by its frame
   raise();
   // The window the user was working in comes to the front: the registration dialog while it is open
   // (it is not modal; the main window waits disabled behind it), else a modal box, else this one.

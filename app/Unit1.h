@@ -58,6 +58,8 @@ class TForm1 : public QWidget {
   void Label5Click();
   void Label6Click();
   void Button2Click();
+  // Release: after confirmation, the stored account is deleted and the service told.
+  void Button3Click();
 
   // Components, named as the other windows and the tests reach them.
   QLabel* Image1;
@@ -89,7 +91,6 @@ class TForm1 : public QWidget {
   void BuildBanner();
   void BuildControls();
   void BuildTray();
-  void CenterOnScreen();
   void FinishStartup();
 
   void LoadAccountAndStart();

@@ -1,6 +1,7 @@
 // The main window's start-up and its notices: server clock, identity, stored account, first query.
 #include <QCoreApplication>
 
+#include "account/RegistrationOffer.h"
 #include "app/Unit1.h"
 #include "common/AppError.h"
 #include "ddns/Base64.h"
@@ -50,6 +51,8 @@ void TForm1::RetryStartup() {
     return;
   }
   FinishStartup();
+  // The offer that the start-up left for this moment, since it runs only past the clock.
+  if (!ProgramExitRequested()) OfferRegistration();
 }
 
 void TForm1::FinishStartup() {

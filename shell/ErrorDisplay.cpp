@@ -6,11 +6,11 @@
 namespace hw {
 
 void ShowErrorBox(const std::string& message) {
-  Boxes().Show({ErrorBoxTitle(), ErrorBoxText(message), BoxIcon::Error, false});
+  Boxes().Show({ErrorBoxTitle(), ErrorBoxText(message), BoxIcon::Error});
 }
 
 void ShowUnhandledErrorReport(const std::exception& error) {
-  Boxes().Show({"Application Error", UnhandledErrorReport(error), BoxIcon::Error, false});
+  Boxes().Show({"Application Error", UnhandledErrorReport(error), BoxIcon::Error});
 }
 
 HostwardenApplication::HostwardenApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -12,9 +12,10 @@ class DialogBoxes : public MessageBoxes {
   BoxAnswer Show(const BoxRequest& request) override {
     QMessageBox box(IconOf(request.icon), QString::fromStdString(request.title), QString::fromStdString(request.text));
     box.setTextFormat(Qt::PlainText);  // messages quote the service's status lines
-    if (request.yesNo) {
-      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-      return box.exec() == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
+    if (request.buttons == BoxButtons::OkCancel) {
+      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+      box.setEscapeButton(QMessageBox::Cancel);
+      return box.exec() == QMessageBox::Ok ? BoxAnswer::Ok : BoxAnswer::Cancel;
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
@@ -25,7 +26,7 @@ class DialogBoxes : public MessageBoxes {
   static QMessageBox::Icon IconOf(BoxIcon icon) {
     switch (icon) {
       case BoxIcon::Error: return QMessageBox::Critical;
-      case BoxIcon::Question: return QMessageBox::Question;
+      case BoxIcon::None: return QMessageBox::NoIcon;
       case BoxIcon::Information: break;
     }
     return QMessageBox::Information;
@@ -58,6 +59,6 @@ std::unique_ptr<MessageBoxes> SetBoxes(std::unique_ptr<MessageBoxes> boxes) {
   return previous;
 }
 
-void ShowInformation(const std::string& text) { Boxes().Show({"Information", text, BoxIcon::Information, false}); }
+void ShowInformation(const std::string& text) { Boxes().Show({"Information", text, BoxIcon::Information}); }
 
 }  // namespace hw

@@ -4,14 +4,16 @@
 
 namespace hw {
 
-enum class BoxIcon { Information, Error, Question };
-enum class BoxAnswer { Ok, Yes, No };
+enum class BoxIcon { None, Information, Error };
+enum class BoxButtons { Ok, OkCancel };
+// Cancel also when the box was closed without a button.
+enum class BoxAnswer { Ok, Cancel };
 
 struct BoxRequest {
   std::string title;
   std::string text;
   BoxIcon icon = BoxIcon::Information;
-  bool yesNo = false;  // Yes/No buttons instead of one OK button
+  BoxButtons buttons = BoxButtons::Ok;
 };
 
 // Every message box of the program goes through this seam, so tests can answer boxes instead of

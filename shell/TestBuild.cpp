@@ -24,7 +24,7 @@ const char* TracePath() { return TestSwitch("HOSTWARDEN_TEST_TRACE"); }
 const char* IconName(BoxIcon icon) {
   switch (icon) {
     case BoxIcon::Error: return "error";
-    case BoxIcon::Question: return "question";
+    case BoxIcon::None: return "plain";
     case BoxIcon::Information: break;
   }
   return "information";
@@ -34,7 +34,7 @@ class TracedBoxes : public MessageBoxes {
  public:
   BoxAnswer Show(const BoxRequest& request) override {
     TraceLine(std::string("box ") + IconName(request.icon) + " [" + request.title + "] " + request.text);
-    return request.yesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+    return BoxAnswer::Ok;  // the default button, also of an OK/Cancel box
   }
 };
 

@@ -6,30 +6,14 @@
 #include "fixtures/SettingsSeed.h"
 #include "i18n/LangTable.h"
 #include "shell/ErrorDisplay.h"
-#include "widgets/support/WindowsFixture.h"
+#include "widgets/support/ServiceFixture.h"
 #include "widgets/support/Wiring.h"
 
 namespace {
 
 using hwtest::Reply;
 
-const std::string kClockOpen = "2013\r\n6\r\n15\r\n10\r\n0\r\n0\r\n";
 const std::string kClosedReading = "2013\n6\n30\n0\n0\n1\n";
-
-class ServiceFixture : public WindowsFixture {
- protected:
-  void SetUp() override {
-    WindowsFixture::SetUp();
-    hw::SetServiceHost(fake.prefix());
-  }
-  void TearDown() override {
-    hw::SetServiceHost({});
-    WindowsFixture::TearDown();
-  }
-  std::string Text(const char* id, const std::string& param = {}) { return hw::GetLangStr(id, param); }
-
-  hwtest::FakeService fake;
-};
 
 struct MarkerCase {
   const char* reply;

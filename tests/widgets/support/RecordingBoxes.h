@@ -10,7 +10,7 @@ class RecordingBoxes {
   ~RecordingBoxes() { hw::SetBoxes(std::move(previous_)); }
 
   std::vector<hw::BoxRequest> shown;
-  hw::BoxAnswer answer = hw::BoxAnswer::Ok;
+  hw::BoxAnswer answer = hw::BoxAnswer::Ok;  // to a box that offers a choice
 
  private:
   class Recorder : public hw::MessageBoxes {
@@ -18,7 +18,7 @@ class RecordingBoxes {
     explicit Recorder(RecordingBoxes* owner) : owner_(owner) {}
     hw::BoxAnswer Show(const hw::BoxRequest& request) override {
       owner_->shown.push_back(request);
-      return request.yesNo ? owner_->answer : hw::BoxAnswer::Ok;
+      return request.buttons == hw::BoxButtons::OkCancel ? owner_->answer : hw::BoxAnswer::Ok;
     }
 
    private:

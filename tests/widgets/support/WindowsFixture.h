@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "account/Unit2.h"
+#include "account/Unit4.h"
 #include "app/Unit1.h"
 #include "fixtures/ChildProcess.h"
 #include "fixtures/TempDir.h"
@@ -14,8 +16,8 @@
 #include "settings/SettingsStore.h"
 #include "widgets/support/RecordingBoxes.h"
 
-// The notice window and the main window as the start-up creates them, in an English locale, with
-// lang.ini in the working directory, a settings file of the test's own and boxes that answer at once.
+// The four windows as the start-up creates them, in an English locale, with lang.ini in the working
+// directory, a settings file of the test's own and boxes that answer at once.
 class WindowsFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -29,11 +31,20 @@ class WindowsFixture : public ::testing::Test {
     hw::Form3 = notice.get();
     main = std::make_unique<hw::TForm1>();
     hw::Form1 = main.get();
+    registration = std::make_unique<hw::TForm2>();
+    hw::Form2 = registration.get();
+    registration->FormCreate();
+    success = std::make_unique<hw::TForm4>();
+    hw::Form4 = success.get();
   }
 
   void TearDown() override {
     hw::Form1 = nullptr;
+    hw::Form2 = nullptr;
     hw::Form3 = nullptr;
+    hw::Form4 = nullptr;
+    success.reset();
+    registration.reset();
     main.reset();
     notice.reset();
     std::filesystem::current_path(previousDir);
@@ -65,4 +76,6 @@ class WindowsFixture : public ::testing::Test {
   RecordingBoxes boxes;
   std::unique_ptr<hw::TForm3> notice;
   std::unique_ptr<hw::TForm1> main;
+  std::unique_ptr<hw::TForm2> registration;
+  std::unique_ptr<hw::TForm4> success;
 };
