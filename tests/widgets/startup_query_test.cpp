@@ -271,4 +271,22 @@ TEST_F(ServiceFixture, ServiceTextIsShownAsPlainText) {
   }
 }
 
+// A start-up that met an unreachable service makes the registration offer once its retry got
+// past the clock, as it would have at start.
+TEST_F(ServiceFixture, RetriedStartupMakesTheRegistrationOffer) {
+  fake.Enqueue(Reply::Raw(""));
+  hw::RunHandler([&] { main->FormCreate(); });
+  ASSERT_TRUE(main->StartupRetry->isActive());
+  EXPECT_FALSE(registration->isVisible());
+
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  hwtest::FireTimer(*main->StartupRetry);
+  EXPECT_TRUE(registration->isVisible());
+  EXPECT_EQ(main->Button2->text().toStdString(), Text("1"));
+  EXPECT_FALSE(main->Button3->isEnabled());
+  hw::SettingsAccess settings;
+  ASSERT_TRUE(settings.OpenSettings(false));
+  EXPECT_FALSE(settings.ReadFlag("REG"));
+}
+
 }  // namespace
