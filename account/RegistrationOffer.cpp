@@ -22,7 +22,7 @@ bool AccountMissing() {
 
 void OfferRegistration() {
   if (!AccountMissing()) return;
-  Form1->Timer1->stop();
+  Form1->Timer1->Disable();
   Form1->Button2->setText(QString::fromStdString(Form1->GetLangStr("1")));
   Form1->Button3->setEnabled(false);
   Form2->show();  // not modal; the main window stays hidden and enabled

@@ -237,7 +237,7 @@ void TForm2::RegistrationSucceeded(const std::string& name, const std::string& p
   }
   Form4->ShowResult({Form1->GetLangStr("21", name), Form1->GetLangStr("22", message), Form1->GetLangStr("23"),
                      Form1->GetLangStr("24")});
-  Form1->Timer1->start();
+  Form1->Timer1->Enable();
   Form1->Button2->setText(QString::fromStdString(Form1->GetLangStr("2")));
   Form1->Button3->setEnabled(true);
   Form4->show();
@@ -250,7 +250,7 @@ void TForm2::Button2Click() { close(); }
 void TForm2::closeEvent(QCloseEvent* event) {
   RunHandler([] {
     Form1->setEnabled(true);
-    Form1->Timer1->start();
+    Form1->Timer1->Enable();
   });
   QWidget::closeEvent(event);
 }

@@ -50,7 +50,7 @@ void TForm4::ShowResult(const std::vector<std::string>& lines) {
 }
 
 void TForm4::Button1Click() {
-  Form1->Timer1->start();
+  Form1->Timer1->Enable();
   Form1->SendQuery(Form1->MachineId, "check");
   Form2->close();
   close();

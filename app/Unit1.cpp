@@ -78,8 +78,9 @@ void TForm1::BuildControls() {
   setTabOrder(Button2, Button3);
   WireHandler(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   WireHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-  Timer1 = new QTimer(this);
+  Timer1 = new PeriodTimer(this);
   Timer1->setInterval(kUpdatePeriodMs);
+  WireHandler(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   StartupRetry = new QTimer(this);
   StartupRetry->setInterval(kStartupRetryMs);
   WireHandler(StartupRetry, &QTimer::timeout, this, &TForm1::RetryStartup);
@@ -149,7 +150,7 @@ void TForm1::Label5Click() { CopyToClipboard(Label5->text()); }
 void TForm1::Label6Click() { CopyToClipboard(Label6->text()); }
 
 void TForm1::Button2Click() {
-  Timer1->stop();
+  Timer1->Disable();
   setEnabled(false);
   if (Form2) Form2->show();  // closing it enables window and timer again
 }

@@ -14,6 +14,7 @@
 #include "ddns/HttpClient.h"
 #include "lifetime/DateTime.h"
 #include "shell/ClickableLabel.h"
+#include "shell/PeriodTimer.h"
 
 namespace hw {
 
@@ -24,6 +25,9 @@ class TForm1 : public QWidget {
 
  public:
   static constexpr int kUpdatePeriodMs = 600000;
+  static constexpr std::int64_t kNoticePeriodTicks = 144;  // a day of ticks
+  static constexpr int kLinesInView = 12;
+  static constexpr int kLogLimit = 1000;
   static constexpr int kStartupRetryMs = 60000;
 
   explicit TForm1(QWidget* parent = nullptr);
@@ -52,6 +56,17 @@ class TForm1 : public QWidget {
   // The start-up's presentation of a closed service: notice text, log line, slide.
   void ShowServiceClosed();
 
+  // One tick of the update cycle (Timer1): clock, closing test, daily notice, version check, then
+  // the query and the tidying, or the hand-over to the updater. An error ends the tick in an error
+  // box; while a box of the cycle is open, a further failing tick opens none.
+  void Timer1Timer();
+  // The service's current client version: its whole reply when it is newer than this program's
+  // own, else empty (also when the request failed, which is logged).
+  std::string CheckVersion();
+  // Downloads the offered build beside the program, starts the updater and ends the program;
+  // nothing when a downloaded build is already waiting.
+  void HandOffUpdate();
+
   // Handlers.
   void Show1Click();
   void Exit1Click();
@@ -69,7 +84,7 @@ class TForm1 : public QWidget {
   QPushButton* Button2;
   QPushButton* Button3;
   QListWidget* ListBox1;
-  QTimer* Timer1;
+  PeriodTimer* Timer1;
   QMenu* PopupMenu1;
   QAction* Show1;
   QAction* Exit1;
@@ -94,10 +109,14 @@ class TForm1 : public QWidget {
   void FinishStartup();
 
   void LoadAccountAndStart();
+  void Tick();
+  void ScrollLogToNewest();
+  void TrimLog();
   void ApplyReply(const std::string& reply);
   void EnterUnregisteredState();
 
   bool placed_ = false;
+  bool cycleBoxOpen_ = false;  // an error box of the update cycle is showing
 };
 
 extern TForm1* Form1;

@@ -43,7 +43,7 @@ void TForm1::ApplyReply(const std::string& reply) {
 }
 
 void TForm1::EnterUnregisteredState() {
-  Timer1->stop();
+  Timer1->Disable();
   Button2->setText(QString::fromStdString(GetLangStr("1")));
   Button3->setEnabled(false);
   CoolTrayIcon1->StartBlinking();

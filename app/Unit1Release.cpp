@@ -19,7 +19,7 @@ void TForm1::Button3Click() {
   // The in-memory account stays, so the service learns which account is released.
   SendQuery(MachineId, "del");
   // After the reply's own handling, so these are the final state whatever the reply said.
-  Timer1->stop();
+  Timer1->Disable();
   Label5->setText(QString::fromStdString(GetLangStr("16")));
   Label6->clear();
 }

@@ -79,7 +79,7 @@ void TForm1::LoadAccountAndStart() {
   }
   UserName = settings.ReadText("username");
   Password = DecodeBase64(settings.ReadText("password"));
-  Timer1->start();
+  Timer1->Enable();
   Button2->setText(QString::fromStdString(GetLangStr("2")));
   if (IsServiceClosed(CheckDate())) {
     ShowServiceClosed();

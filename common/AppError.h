@@ -36,6 +36,13 @@ class SettingsError : public AppError {
   using AppError::AppError;
 };
 
+// A file could not be created, written or closed; the message is the runtime's text for the
+// system's error ("File access denied", "Disk full", ...).
+class FileError : public AppError {
+ public:
+  using AppError::AppError;
+};
+
 // A reply or stored value could not be converted (integers, dates, base64).
 class ConvertError : public AppError {
  public:

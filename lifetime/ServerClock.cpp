@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "common/AppError.h"
-#include "lifetime/IntegerText.h"
+#include "common/IntegerText.h"
 #include "platform/LocaleSeparators.h"
 
 namespace hw {

@@ -17,6 +17,15 @@ std::string ProgramFile() {
   return std::string(buffer.data(), static_cast<std::size_t>(n));
 }
 
+std::string ProgramFileName() {
+  try {
+    const std::string file = ProgramFile();
+    return file.substr(file.rfind('/') + 1);
+  } catch (const std::exception&) {
+    return "Hostwarden";
+  }
+}
+
 std::string ProgramFolder() {
   const std::string file = ProgramFile();
   const auto slash = file.rfind('/');

@@ -5,6 +5,9 @@ namespace hw {
 
 // Full path of the running executable.
 std::string ProgramFile();
+// The executable's file name without its folder; "Hostwarden" when it cannot be found, so that the
+// texts made from it (box titles, the download's agent name) are never empty.
+std::string ProgramFileName();
 // The folder that holds the executable (without a trailing slash).
 std::string ProgramFolder();
 // Makes the program folder the working directory, so relative names (lang.ini, update files) are

@@ -12,7 +12,7 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
-LOGIC = {"settings", "i18n", "ddns", "lifetime"}
+LOGIC = {"settings", "i18n", "ddns", "lifetime", "update"}
 ALLOWED = {
     "common": {"common"},
     "platform": {"common", "platform"},
@@ -20,8 +20,11 @@ ALLOWED = {
     "shell": {"common", "platform", "shell"} | LOGIC,
     "forms": {"common", "platform", "shell", "forms"} | LOGIC,
     "program": {"common", "platform", "shell", "forms", "program"} | LOGIC,
+    # The updater and the signing tool are programs of their own, without windows.
+    "loader": {"common", "platform", "update", "loader"},
+    "tools": {"common", "platform", "update", "tools"},
 }
-WITHOUT_TOOLKIT = {"common", "platform"} | LOGIC
+WITHOUT_TOOLKIT = {"common", "platform", "loader", "tools"} | LOGIC
 FORM_FILE = re.compile(r"^Unit\d")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 

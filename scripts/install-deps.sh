@@ -6,7 +6,7 @@ SUDO=""
 
 packages=(
   build-essential cmake ninja-build pkg-config python3
-  qt6-base-dev libgl-dev libsqlite3-dev libicu-dev
+  qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libcurl4-openssl-dev libsodium-dev
   libgtest-dev libgmock-dev
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
 )

@@ -14,16 +14,6 @@
 namespace hw {
 namespace {
 
-// The program file's name; the reports must still be shown when it cannot be found.
-std::string ProgramFileName() {
-  try {
-    const std::string file = ProgramFile();
-    return file.substr(file.rfind('/') + 1);
-  } catch (const std::exception&) {
-    return "Hostwarden";
-  }
-}
-
 std::string ErrorClassName(const std::exception& error) {
   const char* mangled = typeid(error).name();
   int status = 0;

@@ -4,20 +4,13 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "BuildConfig.h"
 #include "ddns/ServiceEndpoints.h"
+#include "platform/TestSwitches.h"
 #include "settings/SettingsStore.h"
 #include "shell/MessageBoxes.h"
 
 namespace hw {
 namespace {
-
-// The value of a test switch; never one in a shipped build.
-const char* TestSwitch(const char* name) {
-  if (!build::kTestBuild) return nullptr;
-  const char* value = std::getenv(name);
-  return value && *value ? value : nullptr;
-}
 
 const char* TracePath() { return TestSwitch("HOSTWARDEN_TEST_TRACE"); }
 

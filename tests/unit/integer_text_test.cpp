@@ -1,4 +1,4 @@
-#include "lifetime/IntegerText.h"
+#include "common/IntegerText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,67 @@
+#include "loader/Updater.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "common/AppError.h"
+#include "platform/DetachedProcess.h"
+#include "platform/SingleInstance.h"
+#include "update/ReplaceFile.h"
+#include "update/SignedBuild.h"
+#include "update/UpdateFiles.h"
+
+namespace hw {
+namespace {
+
+// The client's guard, taken as soon as the client has let it go; false when the wait ran out.
+bool WaitForClientEnd(SingleInstanceLock& guard, int waitMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  while (!guard.Acquire(DefaultLockPath("Hostwarden"), DefaultGuardSocketName("Hostwarden"))) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// At most one byte more than the largest signed build, so a larger file is seen as such.
+std::string ReadUpdateFile() {
+  std::ifstream in(kUpdateFile, std::ios::binary);
+  std::string bytes(kBuildHeaderBytes + kMaxPayloadBytes + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+std::string InstallUpdate(const std::string& publicKeyHex) {
+  const std::string publicKey = BytesOfHex(publicKeyHex).value_or("");
+  const VersionWords installed = FileVersionOf(kClientFile).value_or(VersionWords{});
+  std::string refusal;
+  const auto payload = VerifyBuild(ReadUpdateFile(), publicKey, installed, refusal);
+  if (!payload) return "refused " + std::string(kUpdateFile) + ": " + refusal;
+  try {
+    ReplaceFileAtomically(kClientFile, *payload);
+  } catch (const FileError& error) {
+    return "could not replace " + std::string(kClientFile) + ": " + error.Message();
+  }
+  return "replaced " + std::string(kClientFile) + " with version " +
+         VersionText(FileVersionOf(kClientFile).value_or(VersionWords{}));
+}
+
+}  // namespace
+
+std::string RunUpdater(const std::string& publicKey, int waitMs) {
+  SingleInstanceLock clientGuard;
+  const bool clientEnded = WaitForClientEnd(clientGuard, waitMs);
+  std::string outcome = InstallUpdate(publicKey);
+  ::unlink(kUpdateFile);
+  if (!clientEnded) outcome += " (the client had not ended)";
+  clientGuard.Release();  // before the client starts, or it would find itself already running
+  if (!StartDetached(std::string("./") + kClientFile, ".")) outcome += "; the client could not be started";
+  return outcome;
+}
+
+}  // namespace hw

@@ -1,0 +1,37 @@
+#pragma once
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace hw {
+
+// A version as two 32-bit words: major and minor in the high word, release and build in the low
+// word, 16 bits each. Compared word by word, which orders versions part by part.
+struct VersionWords {
+  std::uint32_t high = 0;
+  std::uint32_t low = 0;
+  friend auto operator<=>(const VersionWords&, const VersionWords&) = default;
+};
+
+// "major.minor.release.build", each part converted as the service's replies are (leading blanks,
+// a sign, decimal or "$"/"0x" hexadecimal) and cut to 16 bits. Throws ConvertError "'<part>' is not
+// a valid integer value" for a missing or malformed part (the empty text when a "." is missing).
+VersionWords ParseVersion(std::string_view text);
+
+// True when the offered version is strictly newer than the own one.
+bool IsNewerVersion(const VersionWords& own, const VersionWords& offered);
+
+// "1.3.0.0".
+std::string VersionText(const VersionWords& version);
+
+// The version recorded in a program file of this project when it was built; nothing when the file
+// holds no record (or cannot be read).
+std::optional<VersionWords> FileVersionOf(const std::string& programFile);
+
+// The running program's own version, read back from its own file, so a replaced file reports its
+// own version. The record is always there: it is built into every program that can ask.
+VersionWords GetOwnVersion();
+
+}  // namespace hw
