@@ -16,4 +16,6 @@ void RequestProgramExit() {
 
 bool ProgramExitRequested() { return exitRequested; }
 
+void ForgetProgramExitRequest() { exitRequested = false; }
+
 }  // namespace hw

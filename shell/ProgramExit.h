@@ -7,5 +7,7 @@ namespace hw {
 // start-up ends the program instead of entering the loop.
 void RequestProgramExit();
 bool ProgramExitRequested();
+// Forgets a request (tests that run several starts in one process).
+void ForgetProgramExitRequest();
 
 }  // namespace hw

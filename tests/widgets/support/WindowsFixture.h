@@ -14,6 +14,7 @@
 #include "lifetime/ServerClock.h"
 #include "lifetime/Unit3.h"
 #include "settings/SettingsStore.h"
+#include "shell/ProgramExit.h"
 #include "widgets/support/RecordingBoxes.h"
 
 // The four windows as the start-up creates them, in an English locale, with lang.ini in the working
@@ -27,6 +28,7 @@ class WindowsFixture : public ::testing::Test {
     std::filesystem::current_path(folder.path());
     hw::SetSettingsFile(folder.File("settings.db"));
     hw::ServerNow = hw::DateTime();
+    hw::ForgetProgramExitRequest();
     notice = std::make_unique<hw::TForm3>();
     hw::Form3 = notice.get();
     main = std::make_unique<hw::TForm1>();

@@ -1,0 +1,353 @@
+// The ten-minute update cycle, driven through its timer's own signal against the fake service.
+#include <sys/stat.h>
+
+#include <QScrollBar>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "common/AppError.h"
+#include "ddns/Envelope.h"
+#include "fixtures/ChildProcess.h"
+#include "shell/ProgramExit.h"
+#include "widgets/support/ServiceFixture.h"
+#include "widgets/support/Wiring.h"
+
+namespace {
+
+using hwtest::Reply;
+
+constexpr const char* kOwnVersion = "1.3.0.0";  // this build's, as its program file records it
+constexpr const char* kNewerVersion = "1.3.0.1";
+const std::string kClockClosed = "2013\n6\n30\n0\n0\n1\n";
+
+class UpdateCycle : public ServiceFixture {
+ protected:
+  void SetUp() override {
+    ServiceFixture::SetUp();
+    main->MachineId = "001122334455";
+    main->UserName = "alice";
+    main->Password = "secret";
+    main->Timer1->Enable();
+  }
+
+  void Tick() { hwtest::FireTimer(*main->Timer1); }
+
+  // Method and path of every request so far.
+  std::vector<std::string> Paths() {
+    std::vector<std::string> paths;
+    for (const std::string& request : fake.Requests()) paths.push_back(request.substr(0, request.find(" HTTP/")));
+    return paths;
+  }
+
+  void EnqueueOpenTick(const std::string& version = kOwnVersion) {
+    fake.Enqueue(Reply::Ok(kClockOpen));
+    fake.Enqueue(Reply::Ok(kClockOpen));
+    fake.Enqueue(Reply::Ok(version));
+  }
+
+  // An updater that notes that it was started, in the program folder (the working directory).
+  void PlaceUpdater() {
+    folder.Write("loader.exe", "#!/bin/sh\necho started > updater-started\n");
+    ::chmod(folder.File("loader.exe").c_str(), 0755);
+  }
+  bool UpdaterStarted() const {
+    return hwtest::WaitUntil([&] { return std::filesystem::exists(folder.File("updater-started")); },
+                             std::chrono::seconds(30));
+  }
+};
+
+TEST_F(UpdateCycle, OpenTickReadsTheClockTwiceChecksTheVersionAndQueries) {
+  EnqueueOpenTick();
+  fake.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
+  Tick();
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"GET /now.php", "GET /now.php", "GET /", "POST /fo.php"}));
+  EXPECT_EQ(BodyOf(fake.Requests()[3]), hw::BuildEnvelope("alice", "secret", "001122334455"));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Saturday 10:00] " + Text("25", "203.0.113.7")}));
+  EXPECT_EQ(main->NoticeTicks, 1);
+  EXPECT_TRUE(main->Timer1->isActive());
+}
+
+// Only the second reading decides whether the service has closed; a closed tick writes one line,
+// stamped with the first reading, and does nothing else.
+TEST_F(UpdateCycle, SecondReadingDecidesTheClosedTick) {
+  struct Case {
+    const char* what;
+    std::string first;
+    std::string second;
+    bool closed;
+    const char* stamp;
+  };
+  const Case cases[] = {
+      {"one second past the closing", kClockOpen, kClockClosed, true, "[Saturday 10:00]"},
+      {"at the closing instant", kClockOpen, "2013\n6\n30\n0\n0\n0\n", false, ""},
+      {"first before, second after", "2013\n6\n29\n23\n59\n59\n", "2013\n6\n30\n0\n0\n5\n", true, "[Saturday 23:59]"},
+  };
+  main->UserName = "al";  // no query: the open ticks end after the version check
+  for (const Case& c : cases) {
+    main->ListBox1->clear();
+    main->NoticeTicks = 5;
+    const std::size_t before = fake.Requests().size();
+    fake.Enqueue(Reply::Ok(c.first));
+    fake.Enqueue(Reply::Ok(c.second));
+    if (!c.closed) fake.Enqueue(Reply::Ok(kOwnVersion));
+    Tick();
+    EXPECT_EQ(fake.Requests().size() - before, c.closed ? 2u : 3u) << c.what;
+    EXPECT_EQ(main->NoticeTicks, c.closed ? 5 : 6) << c.what;
+    const std::vector<std::string> closedLine{c.stamp + std::string(" Our DDNS service has been closed.")};
+    EXPECT_EQ(LogLines(), c.closed ? closedLine : std::vector<std::string>{}) << c.what;
+  }
+}
+
+TEST_F(UpdateCycle, ShortAccountSendsNoQueryButTheTickTidiesUp) {
+  folder.Write("loader.ex_", "new updater");
+  for (int line = 0; line < 1001; ++line) main->AddLogLine("line " + std::to_string(line));
+  main->UserName = "al";
+  EnqueueOpenTick();
+  Tick();
+  EXPECT_EQ(Paths().size(), 3u) << "no query";
+  EXPECT_EQ(hwtest::ReadFileText(folder.File("loader.exe")), "new updater");
+  EXPECT_EQ(main->ListBox1->count(), 1000);
+  EXPECT_EQ(main->ListBox1->item(0)->text(), "line 1");
+}
+
+TEST_F(UpdateCycle, LogKeepsAThousandLinesAndShowsTheNewest) {
+  struct Case {
+    int lines;
+    int after;
+    const char* first;
+  };
+  main->UserName = "al";
+  for (const Case c : {Case{12, 12, "line 0"}, Case{1000, 1000, "line 0"}, Case{1001, 1000, "line 1"}}) {
+    main->ListBox1->clear();
+    for (int line = 0; line < c.lines; ++line) main->AddLogLine("line " + std::to_string(line));
+    main->ListBox1->scrollToTop();
+    EnqueueOpenTick();
+    Tick();
+    EXPECT_EQ(main->ListBox1->count(), c.after) << c.lines;
+    EXPECT_EQ(main->ListBox1->item(0)->text().toStdString(), c.first) << c.lines;
+    const QRect newest = main->ListBox1->visualItemRect(main->ListBox1->item(c.after - 1));
+    EXPECT_TRUE(main->ListBox1->viewport()->rect().contains(newest)) << c.lines << ": the newest line is in view";
+  }
+}
+
+TEST_F(UpdateCycle, FewerThanTwelveLinesLeaveTheViewAlone) {
+  main->UserName = "al";
+  for (int line = 0; line < 11; ++line) main->AddLogLine("line");
+  main->ListBox1->setFixedHeight(40);  // too short for all of them
+  main->ListBox1->scrollToBottom();
+  const int scrolled = main->ListBox1->verticalScrollBar()->value();
+  ASSERT_GT(scrolled, 0);
+  EnqueueOpenTick();
+  Tick();
+  EXPECT_EQ(main->ListBox1->verticalScrollBar()->value(), scrolled);
+}
+
+TEST_F(UpdateCycle, NoticeComesBackEvery144Ticks) {
+  SeedFlag("REG", true);  // reminders wanted
+  main->UserName = "al";
+  main->NoticeTicks = 143;
+  EnqueueOpenTick();
+  Tick();
+  EXPECT_FALSE(notice->isVisible());
+  EXPECT_EQ(main->NoticeTicks, 144);
+  EnqueueOpenTick();
+  Tick();
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_EQ(notice->Label1->text().toStdString(), "Our DDNS service will be \r\n15 days close");
+  EXPECT_EQ(main->NoticeTicks, 1);
+}
+
+TEST_F(UpdateCycle, FailuresEndTheTickWhereTheyHappen) {
+  struct Case {
+    const char* what;
+    std::vector<Reply> replies;
+    std::vector<std::string> log;
+    const char* box;  // nothing: no box
+    std::vector<std::string> paths;
+    std::int64_t noticeTicks;
+  };
+  const Reply unreachable = Reply::Raw("");
+  std::vector<Case> cases;
+  cases.push_back({"first clock request",
+                   {unreachable},
+                   {"[Saturday 00:00] ERROR: Connection Closed Gracefully."},
+                   "List index out of bounds (3)",
+                   {"GET /now.php"},
+                   0});
+  cases.push_back({"second clock request",
+                   {Reply::Ok(kClockOpen), unreachable},
+                   {"[Saturday 10:00] ERROR: Connection Closed Gracefully."},
+                   "List index out of bounds (3)",
+                   {"GET /now.php", "GET /now.php"},
+                   0});
+  cases.push_back({"version request",
+                   {Reply::Ok(kClockOpen), Reply::Ok(kClockOpen),
+                    Reply::Raw("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n"), Reply::Ok("!!")},
+                   {"[Saturday 10:00] ERROR: HTTP/1.1 503 Busy", "[Saturday 10:00] " + Text("18")},
+                   nullptr,
+                   {"GET /now.php", "GET /now.php", "GET /", "POST /fo.php"},
+                   1});
+  cases.push_back({"version reply not dotted",
+                   {Reply::Ok(kClockOpen), Reply::Ok(kClockOpen), Reply::Ok("2.0")},
+                   {},
+                   "'' is not a valid integer value.",
+                   {"GET /now.php", "GET /now.php", "GET /"},
+                   1});
+  for (Case& c : cases) {
+    hwtest::FakeService service;
+    hw::SetServiceHost(service.prefix());
+    hw::ServerNow = hw::DateTime();
+    main->ListBox1->clear();
+    main->NoticeTicks = 0;
+    boxes.shown.clear();
+    for (Reply& reply : c.replies) service.Enqueue(std::move(reply));
+    Tick();
+    EXPECT_EQ(LogLines(), c.log) << c.what;
+    ASSERT_EQ(boxes.shown.size(), c.box ? 1u : 0u) << c.what;
+    if (c.box) {
+      EXPECT_EQ(boxes.shown[0].text, c.box) << c.what;
+    }
+    std::vector<std::string> paths;
+    for (const std::string& request : service.Requests()) paths.push_back(request.substr(0, request.find(" HTTP/")));
+    EXPECT_EQ(paths, c.paths) << c.what;
+    EXPECT_EQ(main->NoticeTicks, c.noticeTicks) << c.what;
+    EXPECT_TRUE(main->Timer1->isActive()) << c.what;
+  }
+}
+
+// Boxes that stay open while something else happens, as a person who is away leaves them.
+class HoldingBoxes : public hw::MessageBoxes {
+ public:
+  hw::BoxAnswer Show(const hw::BoxRequest&) override {
+    ++shown;
+    if (whileOpen) std::exchange(whileOpen, nullptr)();
+    return hw::BoxAnswer::Ok;
+  }
+  int shown = 0;
+  std::function<void()> whileOpen;
+};
+
+// Left offline, every tick fails; only one box of the cycle is open at a time, whatever number of
+// ticks fail while it stands, and each of them still logs its line.
+TEST_F(UpdateCycle, OneErrorBoxAtATimeWhileTheServiceStaysAway) {
+  auto holding = std::make_unique<HoldingBoxes>();
+  HoldingBoxes& boxesNow = *holding;
+  auto previous = hw::SetBoxes(std::move(holding));
+  for (int tick = 0; tick < 50; ++tick) fake.Enqueue(Reply::Raw(""));
+  boxesNow.whileOpen = [&] {
+    for (int tick = 0; tick < 49; ++tick) Tick();
+  };
+  Tick();
+  EXPECT_EQ(boxesNow.shown, 1);
+  EXPECT_EQ(LogLines().size(), 50u);
+
+  fake.Enqueue(Reply::Raw(""));
+  Tick();
+  EXPECT_EQ(boxesNow.shown, 2) << "once the box is closed, the next failure shows again";
+  hw::SetBoxes(std::move(previous));
+}
+
+TEST_F(UpdateCycle, NewerBuildIsDownloadedAndHandedToTheUpdater) {
+  PlaceUpdater();
+  EnqueueOpenTick(kNewerVersion);
+  fake.Enqueue(Reply::Ok(kNewerVersion));
+  fake.Enqueue(Reply::Ok("the new build"));
+  Tick();
+  EXPECT_EQ(Paths(),
+            (std::vector<std::string>{"GET /now.php", "GET /now.php", "GET /", "GET /", "GET /hostwarden1.3.0.1"}));
+  EXPECT_EQ(hwtest::ReadFileText(folder.File("hostwarden.ex_")), "the new build");
+  EXPECT_TRUE(UpdaterStarted());
+  EXPECT_TRUE(hw::ProgramExitRequested());
+}
+
+TEST_F(UpdateCycle, HandOffVariants) {
+  struct Case {
+    const char* what;
+    bool updateFileWaits;
+    std::string secondVersion;
+    std::vector<Reply> download;  // what the download gets, if it reaches the service
+    std::vector<std::string> paths;
+    std::string saved;
+    bool handedOff;
+  };
+  std::vector<Case> cases;
+  cases.push_back(
+      {"a downloaded build waits", true, "", {}, {"GET /now.php", "GET /now.php", "GET /"}, "waiting", false});
+  cases.push_back({"zero-length build",
+                   false,
+                   kNewerVersion,
+                   {Reply::Ok("")},
+                   {"GET /now.php", "GET /now.php", "GET /", "GET /", "GET /hostwarden1.3.0.1"},
+                   "",
+                   true});
+  cases.push_back({"second check finds nothing newer",
+                   false,
+                   kOwnVersion,
+                   {Reply::Ok("any build")},
+                   {"GET /now.php", "GET /now.php", "GET /", "GET /", "GET /hostwarden"},
+                   "any build",
+                   true});
+  // The reply's line end goes into the address unchanged; such an address fetches nothing.
+  cases.push_back({"version with a line end",
+                   false,
+                   "1.3.0.1\r\n",
+                   {},
+                   {"GET /now.php", "GET /now.php", "GET /", "GET /"},
+                   "",
+                   true});
+  for (Case& c : cases) {
+    hwtest::TempDir programFolder;
+    std::filesystem::current_path(programFolder.path());
+    std::filesystem::copy_file(folder.File("lang.ini"), programFolder.File("lang.ini"));
+    programFolder.Write("loader.exe", "#!/bin/sh\necho started > updater-started\n");
+    ::chmod(programFolder.File("loader.exe").c_str(), 0755);
+    if (c.updateFileWaits) programFolder.Write("hostwarden.ex_", "waiting");
+    hwtest::FakeService service;
+    hw::SetServiceHost(service.prefix());
+    hw::ForgetProgramExitRequest();
+    service.Enqueue(Reply::Ok(kClockOpen));
+    service.Enqueue(Reply::Ok(kClockOpen));
+    service.Enqueue(Reply::Ok(c.updateFileWaits ? kNewerVersion : std::string(kNewerVersion) + "\r\n"));
+    if (!c.secondVersion.empty()) service.Enqueue(Reply::Ok(c.secondVersion));
+    for (Reply& reply : c.download) service.Enqueue(std::move(reply));
+    Tick();
+    std::vector<std::string> paths;
+    for (const std::string& request : service.Requests()) paths.push_back(request.substr(0, request.find(" HTTP/")));
+    EXPECT_EQ(paths, c.paths) << c.what;
+    EXPECT_EQ(hwtest::ReadFileText(programFolder.File("hostwarden.ex_")), c.saved) << c.what;
+    EXPECT_EQ(hw::ProgramExitRequested(), c.handedOff) << c.what;
+    if (c.handedOff) {
+      EXPECT_TRUE(hwtest::WaitUntil([&] { return std::filesystem::exists(programFolder.File("updater-started")); },
+                                    std::chrono::seconds(30)))
+          << c.what;
+    }
+    std::filesystem::current_path(folder.path());
+  }
+}
+
+// The build cannot be saved: the runtime's text in the error box, no updater, the program runs on.
+TEST_F(UpdateCycle, BuildThatCannotBeSavedShowsTheFileError) {
+  PlaceUpdater();
+  std::filesystem::create_symlink(folder.File("missing-folder/build"), folder.File("hostwarden.ex_"));
+  EnqueueOpenTick(kNewerVersion);
+  fake.Enqueue(Reply::Ok(kNewerVersion));
+  Tick();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "File not found.");
+  EXPECT_FALSE(hw::ProgramExitRequested());
+  EXPECT_FALSE(std::filesystem::exists(folder.File("updater-started")));
+  EXPECT_EQ(Paths().size(), 4u) << "nothing is fetched";
+}
+
+// Switching the cycle on while it runs keeps its period: the next tick is not put off. (The pause
+// only lets some of the period pass; the check does not depend on how long it really took.)
+TEST_F(UpdateCycle, EnablingARunningCycleKeepsItsPeriod) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  registration->show();
+  registration->close();  // gives the cycle back, as any close of the dialog does
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_LE(main->Timer1->remainingTime(), 600000 - 100);
+}
+
+}  // namespace
