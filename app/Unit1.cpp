@@ -79,6 +79,7 @@ void TForm1::BuildControls() {
   WireHandler(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   WireHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   Timer1 = new PeriodTimer(this);
+  Timer1->setObjectName("Timer1");
   Timer1->setInterval(kUpdatePeriodMs);
   Timer1->setTimerType(Qt::PreciseTimer);  // ten minutes, not up to half a minute more or less
   WireHandler(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);

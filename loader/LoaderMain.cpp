@@ -18,7 +18,9 @@ int main() {
     const char* testWait = hw::TestSwitch("HOSTWARDEN_TEST_LOADER_WAIT_MS");
     const std::string key = testKey ? testKey : hw::build::kUpdatePublicKey;
     const int waitMs = testWait ? std::atoi(testWait) : 60000;
-    std::fprintf(stderr, "loader: %s\n", hw::RunUpdater(key, waitMs).c_str());
+    const std::string outcome = hw::RunUpdater(key, waitMs);
+    std::fprintf(stderr, "loader: %s\n", outcome.c_str());
+    hw::TestTraceLine("loader: " + outcome);
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "loader: %s\n", error.what());

@@ -10,6 +10,7 @@
 #include "common/AppError.h"
 #include "platform/DetachedProcess.h"
 #include "platform/SingleInstance.h"
+#include "platform/TestSwitches.h"
 #include "update/ReplaceFile.h"
 #include "update/SignedBuild.h"
 #include "update/UpdateFiles.h"
@@ -20,7 +21,10 @@ namespace {
 // The client's guard, taken as soon as the client has let it go; false when the wait ran out.
 bool WaitForClientEnd(SingleInstanceLock& guard, int waitMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  bool told = false;
   while (!guard.Acquire(DefaultLockPath("Hostwarden"), DefaultGuardSocketName("Hostwarden"))) {
+    if (!told) TestTraceLine("waiting for the client to end");
+    told = true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 namespace hw {
 
@@ -6,5 +7,9 @@ namespace hw {
 // test build of the project honours them; in a shipped build this is always null, so nothing in a
 // user's environment can change what the programs do.
 const char* TestSwitch(const char* name);
+
+// Appends a line to the file that HOSTWARDEN_TEST_TRACE names, when it names one: the milestones a
+// process test waits for.
+void TestTraceLine(const std::string& line);
 
 }  // namespace hw

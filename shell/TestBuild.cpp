@@ -51,14 +51,7 @@ std::vector<std::string> TestActions() {
 
 bool TestTraceEnabled() { return TracePath() != nullptr; }
 
-void TraceLine(const std::string& line) {
-  const char* path = TracePath();
-  if (!path) return;
-  if (FILE* file = std::fopen(path, "a")) {
-    std::fprintf(file, "%s\n", line.c_str());
-    std::fclose(file);
-  }
-}
+void TraceLine(const std::string& line) { TestTraceLine(line); }
 
 std::unique_ptr<MessageBoxes> MakeTracedBoxes() { return std::make_unique<TracedBoxes>(); }
 
