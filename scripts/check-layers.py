@@ -5,7 +5,7 @@ The layers, lowest first (the README's layout section says the same):
   common < platform < settings, i18n, ddns, lifetime and update logic < shell < forms < program;
   the updater (loader/) and the signing tool (tools/) stand on update and what lies below it.
 Libraries below the shell need no widgets: they may not include the toolkit's headers either.
-Tests and tools are not checked.
+Tests are not checked.
 """
 import pathlib
 import re

@@ -350,4 +350,26 @@ TEST_F(UpdateCycle, EnablingARunningCycleKeepsItsPeriod) {
   EXPECT_LE(main->Timer1->remainingTime(), 600000 - 100);
 }
 
+// A tick that falls due while another one waits for the service runs inside it, on a connection of
+// its own; both finish whole.
+TEST_F(UpdateCycle, TickInsideAWaitingTickFinishesAndSoDoesTheOuterOne) {
+  auto gate = std::make_shared<hwtest::Gate>();
+  fake.Enqueue(Reply::Ok(kClockOpen).After(gate));   // the outer tick's first reading waits
+  EnqueueOpenTick();                                 // the inner tick: first reading onward
+  fake.Enqueue(Reply::Ok("##198.51.100.1abcdefg"));  // the inner tick's query
+  fake.Enqueue(Reply::Ok(kClockOpen));               // the outer tick goes on
+  fake.Enqueue(Reply::Ok(kOwnVersion));
+  fake.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
+  QTimer::singleShot(0, [&] {
+    Tick();
+    fake.Open(*gate);
+  });
+  Tick();
+  EXPECT_EQ(fake.Requests().size(), 8u);
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Saturday 10:00] " + Text("25", "198.51.100.1"),
+                                                  "[Saturday 10:00] " + Text("25", "203.0.113.7")}));
+  EXPECT_EQ(main->NoticeTicks, 2);
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
 }  // namespace
