@@ -21,6 +21,13 @@ constexpr const char* kOwnVersion = "1.3.0.0";  // this build's, as its program 
 constexpr const char* kNewerVersion = "1.3.0.1";
 const std::string kClockClosed = "2013\n6\n30\n0\n0\n1\n";
 
+// Method and path of every request the service has had.
+std::vector<std::string> PathsOf(hwtest::FakeService& service) {
+  std::vector<std::string> paths;
+  for (const std::string& request : service.Requests()) paths.push_back(request.substr(0, request.find(" HTTP/")));
+  return paths;
+}
+
 class UpdateCycle : public ServiceFixture {
  protected:
   void SetUp() override {
@@ -33,12 +40,7 @@ class UpdateCycle : public ServiceFixture {
 
   void Tick() { hwtest::FireTimer(*main->Timer1); }
 
-  // Method and path of every request so far.
-  std::vector<std::string> Paths() {
-    std::vector<std::string> paths;
-    for (const std::string& request : fake.Requests()) paths.push_back(request.substr(0, request.find(" HTTP/")));
-    return paths;
-  }
+  std::vector<std::string> Paths() { return PathsOf(fake); }
 
   void EnqueueOpenTick(const std::string& version = kOwnVersion) {
     fake.Enqueue(Reply::Ok(kClockOpen));
@@ -208,9 +210,7 @@ TEST_F(UpdateCycle, FailuresEndTheTickWhereTheyHappen) {
     if (c.box) {
       EXPECT_EQ(boxes.shown[0].text, c.box) << c.what;
     }
-    std::vector<std::string> paths;
-    for (const std::string& request : service.Requests()) paths.push_back(request.substr(0, request.find(" HTTP/")));
-    EXPECT_EQ(paths, c.paths) << c.what;
+    EXPECT_EQ(PathsOf(service), c.paths) << c.what;
     EXPECT_EQ(main->NoticeTicks, c.noticeTicks) << c.what;
     EXPECT_TRUE(main->Timer1->isActive()) << c.what;
   }
@@ -312,9 +312,7 @@ TEST_F(UpdateCycle, HandOffVariants) {
     if (!c.secondVersion.empty()) service.Enqueue(Reply::Ok(c.secondVersion));
     for (Reply& reply : c.download) service.Enqueue(std::move(reply));
     Tick();
-    std::vector<std::string> paths;
-    for (const std::string& request : service.Requests()) paths.push_back(request.substr(0, request.find(" HTTP/")));
-    EXPECT_EQ(paths, c.paths) << c.what;
+    EXPECT_EQ(PathsOf(service), c.paths) << c.what;
     EXPECT_EQ(hwtest::ReadFileText(programFolder.File("hostwarden.ex_")), c.saved) << c.what;
     EXPECT_EQ(hw::ProgramExitRequested(), c.handedOff) << c.what;
     if (c.handedOff) {
