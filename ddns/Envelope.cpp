@@ -11,6 +11,24 @@ std::string PlainEnvelope(std::string_view name, std::string_view password, std:
   return plain;
 }
 
+// The inverse of ShiftText: each byte i lowered by i + 5; the terminator must come out as zero.
+std::optional<std::string> UnshiftText(std::string_view shifted) {
+  if (shifted.empty()) return std::nullopt;
+  std::string plain(shifted.size() - 1, '\0');
+  for (std::size_t i = 0; i < shifted.size(); ++i) {
+    const auto byte = static_cast<char>((static_cast<unsigned char>(shifted[i]) - i - 5) & 0xFF);
+    if (i + 1 == shifted.size()) return byte == 0 ? std::optional(plain) : std::nullopt;
+    plain[i] = byte;
+  }
+  return std::nullopt;
+}
+
+bool IsBase64Text(std::string_view text) {
+  return text.size() % 4 == 0 &&
+         text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=") ==
+             std::string_view::npos;
+}
+
 }  // namespace
 
 std::string ShiftText(std::string_view plain) {
@@ -30,6 +48,29 @@ std::string BuildEnvelope(std::string_view name, std::string_view password, std:
   const std::string plain = PlainEnvelope(name, password, machineId);
   if (plain.size() > kMaxEnvelopePlainBytes) throw EnvelopeTooLongError();
   return "a=" + EncodeBase64(EncodeBase64(ShiftText(plain)));
+}
+
+std::optional<EnvelopeFields> DecodeEnvelope(std::string_view body) {
+  // The largest envelope: 256 shifted bytes, twice in base64.
+  constexpr std::size_t kLongestBody = 2 + 460;
+  if (!body.starts_with("a=") || body.size() > kLongestBody) return std::nullopt;
+  const std::string_view outer = body.substr(2);
+  if (!IsBase64Text(outer)) return std::nullopt;
+  const std::string inner = DecodeBase64(outer);
+  if (!IsBase64Text(inner)) return std::nullopt;
+  const auto plain = UnshiftText(DecodeBase64(inner));
+  if (!plain || !plain->starts_with("GDS\r\n")) return std::nullopt;
+  std::string_view rest = std::string_view(*plain).substr(5);
+  EnvelopeFields fields;
+  for (std::string* field : {&fields.name, &fields.password}) {
+    const auto end = rest.find("\r\n");
+    if (end == std::string_view::npos) return std::nullopt;
+    *field = rest.substr(0, end);
+    rest.remove_prefix(end + 2);
+  }
+  if (rest.find("\r\n") != std::string_view::npos) return std::nullopt;
+  fields.machineId = rest;
+  return fields;
 }
 
 }  // namespace hw

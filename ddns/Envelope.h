@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,17 @@ std::string ShiftText(std::string_view plain);
 bool EnvelopeFits(std::string_view name, std::string_view password, std::string_view machineId);
 // The form body "a=" + base64(base64(shifted "GDS" CR LF name CR LF password CR LF machine id)).
 std::string BuildEnvelope(std::string_view name, std::string_view password, std::string_view machineId);
+
+// What an envelope carries, as the service reads it back.
+struct EnvelopeFields {
+  std::string name;
+  std::string password;
+  std::string machineId;
+};
+
+// The fields of a form body that BuildEnvelope made; nothing for any other text (a body too long
+// for the envelope's room, another form, broken base64, a shift that does not end in the shifted
+// terminator, fewer or more than the four lines).
+std::optional<EnvelopeFields> DecodeEnvelope(std::string_view body);
 
 }  // namespace hw

@@ -24,8 +24,10 @@ ALLOWED = {
     # The updater and the signing tool are programs of their own, without windows.
     "loader": {"common", "platform", "update", "loader"},
     "tools": {"common", "platform", "update", "tools"},
+    # The reference service shares the client's envelope code.
+    "service": {"common", "platform", "ddns", "service"},
 }
-WITHOUT_TOOLKIT = {"common", "platform", "loader", "tools"} | LOGIC
+WITHOUT_TOOLKIT = {"common", "platform", "loader", "tools", "service"} | LOGIC
 FORM_FILE = re.compile(r"^Unit\d")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 

@@ -1,0 +1,56 @@
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "service/SqlDatabase.h"
+
+namespace hw::service {
+
+struct Account {
+  std::string name;
+  std::string passwordHash;  // libsodium's crypto_pwhash string: salted, slow
+  std::string machineId;     // the machine the name is bound to
+  std::string address;       // the last address a query came from
+  std::int64_t updated = 0;  // when, in seconds of the service's clock
+};
+
+// The accounts and their DNS records, in the database that the DNS server reads: every account's
+// address is an A record (AAAA for IPv6) named <account><suffix> in the zone of the suffix, with a
+// short time to live, and every change bumps the zone's SOA serial so secondaries follow.
+class AccountStore {
+ public:
+  static constexpr int kRecordTtl = 60;
+
+  // Makes the DNS server's tables (from its backend's schema file) and the service's own when they
+  // are missing, and the zone with its SOA and NS records.
+  AccountStore(std::unique_ptr<SqlDatabase> database, const std::string& schemaFile, std::string domainSuffix);
+
+  std::optional<Account> Find(const std::string& name);
+  // False when the name is taken. The record points at the account's address at once.
+  bool Create(const Account& account);
+  // Records a query's address and time; true when the address changed.
+  bool SetAddress(const std::string& name, const std::string& address, std::int64_t time);
+  // The account and its record go.
+  void Remove(const std::string& name);
+
+  std::string HostName(const std::string& name) const { return name + domainSuffix_; }
+
+ private:
+  void EnsureSchema(const std::string& schemaFile);
+  void EnsureZone();
+  void WriteRecord(const std::string& name, const std::string& address);
+  void BumpSerial();
+  // Runs the body in one transaction; rolled back when it throws.
+  template <typename Body>
+  auto InTransaction(Body body);
+
+  std::unique_ptr<SqlDatabase> db_;
+  std::string domainSuffix_;  // ".hostwarden.test"
+  std::string zone_;          // "hostwarden.test"
+  std::string zoneId_;
+  std::mutex mutex_;  // one statement at a time on the one connection
+};
+
+}  // namespace hw::service

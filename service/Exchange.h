@@ -1,0 +1,55 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "service/AccountStore.h"
+
+namespace hw::service {
+
+// The service's answers to the client's three posts. The client reads the first two characters as
+// a marker and, for a query, drops the last seven (the trailer):
+//
+//   registration (/sj.php)   "##" + welcome text           registered; the name points here now
+//                            "%%"                          name refused: taken, or against the rules
+//   check (/fo.php)          "##" + address + trailer      address unchanged
+//                            "**" + address + trailer      address changed; the record follows it
+//                            "@@"                          no such account
+//                            "%%" + name + trailer         the name is bound to another machine
+//                            "!!"                          wrong password
+//   release (/lk.php)        "^^"                          released: account and record are gone
+//                            "@@", "%%", "!!"              as for a check; nothing released
+//
+// The trailer is "-" and the service's time of day as hhmmss, seven characters.
+struct Query {
+  std::string body;      // the form body: the envelope
+  std::string address;   // where the request came from
+  std::int64_t now = 0;  // the service's clock, seconds since 1970
+};
+
+// Replies with HTTP status 400 carry this text: the body is no envelope of the client's.
+inline constexpr const char* kBadEnvelope = "Bad envelope";
+
+class Exchange {
+ public:
+  // `fastHashes`: a cheap password hash, for tests only.
+  Exchange(AccountStore& accounts, bool fastHashes);
+
+  // The reply text, or nothing when the body is no envelope.
+  std::optional<std::string> Register(const Query& query);
+  std::optional<std::string> Check(const Query& query);
+  std::optional<std::string> Release(const Query& query);
+
+ private:
+  std::string HashPassword(const std::string& password) const;
+  bool PasswordMatches(const std::string& hash, const std::string& password) const;
+
+  AccountStore& accounts_;
+  bool fastHashes_;
+};
+
+// The client's rules for names, checked again here: 3 to 16 of a-z, 0-9 and "-", not at either end.
+bool IsValidAccountName(const std::string& name);
+// Twelve upper-case hexadecimal digits, as the client writes its machine identity.
+bool IsValidMachineId(const std::string& machineId);
+
+}  // namespace hw::service

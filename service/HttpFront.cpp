@@ -1,0 +1,88 @@
+#include "service/HttpFront.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "BuildConfig.h"
+#include "common/Text.h"
+
+namespace hw::service {
+namespace {
+
+constexpr const char* kText = "text/plain";
+
+std::optional<std::string> ReadBuild(const std::string& folder, const std::string& version) {
+  // Versions are digits and dots: nothing else may reach the file system.
+  if (version.empty() || version.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
+  std::ifstream in(std::filesystem::path(folder) / ("hostwarden" + version), std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+using Handler = std::optional<std::string> (Exchange::*)(const Query&);
+
+void MountPost(httplib::Server& server, const char* path, Exchange& exchange, Handler handler,
+               const ServiceClock& clock, const ServiceOptions& options) {
+  server.Post(path,
+              [&exchange, handler, &clock, &options](const httplib::Request& request, httplib::Response& response) {
+                const Query query{request.body, ClientAddress(request, options.trustedProxy), clock.Now()};
+                if (const auto reply = (exchange.*handler)(query)) {
+                  response.set_content(*reply, kText);
+                } else {
+                  response.status = 400;
+                  response.set_content(kBadEnvelope, kText);
+                }
+              });
+}
+
+void LogRequest(const httplib::Request& request, const httplib::Response& response, const std::string& trustedProxy) {
+  const std::string marker = response.body.substr(0, std::min<std::size_t>(response.body.size(), 2));
+  std::fprintf(stderr, "hostwarden-service: %s %s %s %d %s\n", ClientAddress(request, trustedProxy).c_str(),
+               request.method.c_str(), request.path.c_str(), response.status,
+               request.method == "POST" ? marker.c_str() : std::to_string(response.body.size()).c_str());
+}
+
+}  // namespace
+
+std::string ClientAddress(const httplib::Request& request, const std::string& trustedProxy) {
+  std::string address = request.remote_addr;
+  if (!trustedProxy.empty() && address == trustedProxy && request.has_header("X-Forwarded-For")) {
+    const std::string forwarded = request.get_header_value("X-Forwarded-For");
+    address = TrimBlanks(std::string_view(forwarded).substr(forwarded.rfind(',') + 1));
+  }
+  if (address.starts_with("::ffff:") && address.find('.') != std::string::npos) address = address.substr(7);
+  return address;
+}
+
+void MountEndpoints(httplib::Server& server, Exchange& exchange, const ServiceClock& clock,
+                    const ServiceOptions& options) {
+  server.set_payload_max_length(kMaxBodyBytes);
+  server.set_read_timeout(kReadTimeoutSeconds, 0);
+  server.set_write_timeout(kReadTimeoutSeconds, 0);
+  server.set_keep_alive_timeout(kReadTimeoutSeconds);
+  server.set_logger([&options](const httplib::Request& request, const httplib::Response& response) {
+    LogRequest(request, response, options.trustedProxy);
+  });
+  server.Get("/now.php", [&clock](const httplib::Request&, httplib::Response& response) {
+    response.set_content(clock.Reply(), kText);
+  });
+  const std::string version = options.offerVersion.empty() ? HW_BUILD_VERSION : options.offerVersion;
+  server.Get("/",
+             [version](const httplib::Request&, httplib::Response& response) { response.set_content(version, kText); });
+  server.Get(R"(/hostwarden(.*))", [&options](const httplib::Request& request, httplib::Response& response) {
+    if (const auto build = ReadBuild(options.buildsFolder, request.matches[1])) {
+      response.set_content(*build, "application/octet-stream");
+    } else {
+      response.status = 404;
+      response.set_content("No such build", kText);
+    }
+  });
+  MountPost(server, "/sj.php", exchange, &Exchange::Register, clock, options);
+  MountPost(server, "/fo.php", exchange, &Exchange::Check, clock, options);
+  MountPost(server, "/lk.php", exchange, &Exchange::Release, clock, options);
+}
+
+}  // namespace hw::service

@@ -1,0 +1,63 @@
+#include "service/ServiceOptions.h"
+
+#include <charconv>
+#include <map>
+
+namespace hw::service {
+namespace {
+
+// "host:port" or "[v6-host]:port".
+bool SplitListen(const std::string& text, ServiceOptions& options) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string::npos) return false;
+  std::string host = text.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  int port = -1;
+  const char* digits = text.data() + colon + 1;
+  const auto [end, error] = std::from_chars(digits, text.data() + text.size(), port);
+  if (host.empty() || error != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535)
+    return false;
+  options.host = host;
+  options.port = port;
+  return true;
+}
+
+}  // namespace
+
+std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>& arguments, std::string& error) {
+  ServiceOptions options;
+  const std::map<std::string, std::string*> values = {
+      {"--port-file", &options.portFile},     {"--database", &options.database},
+      {"--pdns-schema", &options.pdnsSchema}, {"--domain-suffix", &options.domainSuffix},
+      {"--clock-start", &options.clockStart}, {"--offer-version", &options.offerVersion},
+      {"--builds", &options.buildsFolder},    {"--trusted-proxy", &options.trustedProxy},
+  };
+  for (std::size_t i = 0; i < arguments.size(); i += 2) {
+    const std::string& name = arguments[i];
+    if (i + 1 >= arguments.size()) {
+      error = name + " needs a value";
+      return std::nullopt;
+    }
+    const std::string& value = arguments[i + 1];
+    if (name == "--listen") {
+      if (!SplitListen(value, options)) {
+        error = "--listen takes host:port, not " + value;
+        return std::nullopt;
+      }
+    } else if (const auto found = values.find(name); found != values.end()) {
+      *found->second = value;
+    } else {
+      error = "unknown option " + name;
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+std::string ServiceUsage() {
+  return "usage: hostwarden-service [--listen HOST:PORT] [--port-file FILE] [--database sqlite:FILE|POSTGRESQL]\n"
+         "       [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
+         "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS]\n";
+}
+
+}  // namespace hw::service

@@ -1,0 +1,29 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hw::service {
+
+// How the service runs; every value has a default that suits a demonstration on one machine.
+struct ServiceOptions {
+  std::string host = "127.0.0.1";
+  int port = 17861;      // 0: any free port (see portFile)
+  std::string portFile;  // where the port actually used is written once listening
+  std::string database = "sqlite:hostwarden-service.db";
+  std::string pdnsSchema;  // empty: the DNS server's backend package's schema
+  std::string domainSuffix = ".hostwarden.test";
+  std::string clockStart;    // empty: the real time
+  std::string offerVersion;  // empty: this project's version
+  std::string buildsFolder = "builds";
+  std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For is believed
+};
+
+// The options from the command line ("--listen 127.0.0.1:17861", "--database ...", ...); nothing,
+// with `error` set, for an unknown option or a missing value.
+std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>& arguments, std::string& error);
+
+// The usage text.
+std::string ServiceUsage();
+
+}  // namespace hw::service

@@ -1,0 +1,266 @@
+// The reference service on loopback, spoken to with the client's own HTTP client and envelope, and
+// the DNS server that serves its records.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "BuildConfig.h"
+#include "common/AppError.h"
+#include "ddns/Base64.h"
+#include "ddns/Envelope.h"
+#include "ddns/HttpClient.h"
+#include "ddns/MachineIdentity.h"
+#include "fixtures/RunningService.h"
+#include "settings/SettingsStore.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hwtest::RunningDns;
+using hwtest::RunningService;
+
+constexpr const char* kMachine = "0011223344AA";
+constexpr const char* kOtherMachine = "00FFEEDDCCBB";
+
+// One post of the client's, with its envelope: the reply, or the failure's message.
+std::string Post(const RunningService& service, const char* path, const std::string& name, const std::string& password,
+                 const std::string& machine) {
+  hw::HttpClient client;
+  try {
+    return client.Post(service.url(path), hw::BuildEnvelope(name, password, machine));
+  } catch (const hw::TransportError& error) {
+    return error.Message();
+  }
+}
+
+std::string Get(const RunningService& service, const char* path) {
+  hw::HttpClient client;
+  try {
+    return client.Get(service.url(path));
+  } catch (const hw::TransportError& error) {
+    return error.Message();
+  }
+}
+
+class Service : public ::testing::Test {
+ protected:
+  hwtest::TempDir data;
+  RunningService service{"sqlite:" + data.File("dns.db"), {"--trusted-proxy", "127.0.0.2"}};
+};
+
+// Every marker in its situation, in the order an account lives through them. The trailer is "-"
+// and the service's time of day; its clock started at 10:00:00 a moment ago.
+TEST_F(Service, EachPostAnswersWithItsMarker) {
+  struct Step {
+    const char* what;
+    const char* path;
+    const char* name;
+    const char* password;
+    const char* machine;
+    std::string reply;  // up to the trailer
+    bool trailer;
+  };
+  const Step steps[] = {
+      {"register", "/sj.php", "alice", "secret1", kMachine, "##alice.hostwarden.test now points to 127.0.0.1", false},
+      {"name taken", "/sj.php", "alice", "other12", kOtherMachine, "%%", false},
+      {"name against the rules", "/sj.php", "Alice_1", "secret1", kMachine, "%%", false},
+      {"password too short", "/sj.php", "bob", "12345", kMachine, "%%", false},
+      {"check, address unchanged", "/fo.php", "alice", "secret1", kMachine, "##127.0.0.1", true},
+      {"check from another machine", "/fo.php", "alice", "secret1", kOtherMachine, "%%alice", true},
+      {"wrong password", "/fo.php", "alice", "secret2", kMachine, "!!", false},
+      {"unknown account", "/fo.php", "nobody", "secret1", kMachine, "@@", false},
+      {"release from another machine", "/lk.php", "alice", "secret1", kOtherMachine, "%%alice", true},
+      {"release, wrong password", "/lk.php", "alice", "secret2", kMachine, "!!", false},
+      {"release", "/lk.php", "alice", "secret1", kMachine, "^^", false},
+      {"check after the release", "/fo.php", "alice", "secret1", kMachine, "@@", false},
+      {"the name is free again", "/sj.php", "alice", "secret9", kOtherMachine,
+       "##alice.hostwarden.test now points to 127.0.0.1", false},
+  };
+  for (const Step& step : steps) {
+    const std::string reply = Post(service, step.path, step.name, step.password, step.machine);
+    if (!step.trailer) {
+      EXPECT_EQ(reply, step.reply) << step.what;
+      continue;
+    }
+    ASSERT_EQ(reply.size(), step.reply.size() + 7) << step.what << ": " << reply;
+    EXPECT_EQ(reply.substr(0, step.reply.size()), step.reply) << step.what;
+    EXPECT_TRUE(reply.substr(step.reply.size()).starts_with("-1000")) << step.what << ": " << reply;
+  }
+  EXPECT_EQ(service.Log().find("secret"), std::string::npos) << "no password in the log";
+}
+
+// Behind the trusted reverse proxy the forwarded address counts; from anywhere else the header is
+// not believed.
+TEST_F(Service, AddressChangesAreSeenAndOnlyTheTrustedProxyMayForwardOne) {
+  ASSERT_EQ(Post(service, "/sj.php", "carol", "secret1", kMachine).substr(0, 2), "##");
+  const auto checkVia = [&](const char* from, const char* forwarded) {
+    httplib::Client client("127.0.0.1", service.port());
+    client.set_interface(from);
+    const httplib::Headers headers = {{"X-Forwarded-For", forwarded}};
+    const auto result = client.Post("/fo.php", headers, hw::BuildEnvelope("carol", "secret1", kMachine),
+                                    "application/x-www-form-urlencoded");
+    return result ? result->body.substr(0, result->body.size() - 7) : std::string("(no reply)");
+  };
+  EXPECT_EQ(checkVia("127.0.0.1", "198.51.100.1"), "##127.0.0.1") << "not the proxy: the peer counts";
+  EXPECT_EQ(checkVia("127.0.0.2", "10.0.0.1, 203.0.113.9"), "**203.0.113.9");
+  EXPECT_EQ(checkVia("127.0.0.2", "203.0.113.9"), "##203.0.113.9");
+}
+
+TEST_F(Service, ClockVersionAndBuilds) {
+  std::filesystem::create_directories(service.folder().File("builds"));
+  service.folder().Write("builds/hostwarden1.3.0.1", std::string("signed\0build", 12));
+  const std::string clock = Get(service, "/now.php");
+  EXPECT_TRUE(clock.starts_with("2013\r\n6\r\n15\r\n10\r\n0\r\n")) << clock;
+  EXPECT_TRUE(clock.ends_with("\r\n"));
+  EXPECT_EQ(Get(service, "/"), HW_BUILD_VERSION);
+  EXPECT_EQ(Get(service, "/hostwarden1.3.0.1"), std::string("signed\0build", 12));
+  EXPECT_EQ(Get(service, "/hostwarden9.9.9.9"), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(Get(service, "/hostwarden..%2Fport"), "HTTP/1.1 404 Not Found");
+}
+
+// A loopback connection that is opened and then left: idle, or with half a request.
+class IdleConnection {
+ public:
+  IdleConnection(int port, const std::string& sent) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (!sent.empty()) ::send(fd_, sent.data(), sent.size(), MSG_NOSIGNAL);
+  }
+  ~IdleConnection() { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
+// Whatever arrives, the service answers clearly or closes, and answers the next good request.
+TEST_F(Service, BadInputGetsAClearAnswerAndTheServiceGoesOn) {
+  struct Case {
+    const char* what;
+    std::string method;
+    std::string path;
+    std::string body;
+    int status;
+  };
+  const Case cases[] = {
+      {"not an envelope", "POST", "/fo.php", "a=junk", 400},
+      {"no form at all", "POST", "/sj.php", "", 400},
+      {"base64 of garbage", "POST", "/lk.php", "a=" + hw::EncodeBase64(hw::EncodeBase64("GDS\r\nx")), 400},
+      {"envelope beyond its room", "POST", "/fo.php", "a=" + std::string(600, 'A'), 400},
+      {"body beyond the limit", "POST", "/fo.php", std::string(100000, 'x'), 413},
+      {"unknown path", "GET", "/admin.php", "", 404},
+      {"query by GET", "GET", "/fo.php", "", 404},
+      {"clock by POST", "POST", "/now.php", "a=", 404},
+  };
+  httplib::Client client("127.0.0.1", service.port());
+  for (const Case& c : cases) {
+    const auto result = c.method == "GET" ? client.Get(c.path.c_str())
+                                          : client.Post(c.path.c_str(), c.body, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(result) << c.what;
+    EXPECT_EQ(result->status, c.status) << c.what;
+  }
+  // More idle and half-sent connections than the service has workers: each is dropped after a few
+  // seconds of silence, so a good request still gets through.
+  std::vector<std::unique_ptr<IdleConnection>> idle;
+  for (int i = 0; i < 12; ++i)
+    idle.push_back(std::make_unique<IdleConnection>(service.port(), i % 2 ? "POST /fo.php HTTP/1.1\r\nConten" : ""));
+  EXPECT_EQ(Post(service, "/sj.php", "dave", "secret1", kMachine).substr(0, 2), "##");
+}
+
+// The key=value pairs of a PostgreSQL connection string.
+std::map<std::string, std::string> ConnectionFields(const std::string& connection) {
+  std::map<std::string, std::string> fields;
+  std::istringstream words(connection);
+  for (std::string word; words >> word;) {
+    const auto equals = word.find('=');
+    if (equals != std::string::npos) fields[word.substr(0, equals)] = word.substr(equals + 1);
+  }
+  return fields;
+}
+
+struct Backend {
+  std::string name;
+  std::string database;               // for the service
+  std::vector<std::string> powerDns;  // for PowerDNS
+};
+
+// Register and check with the client's code, ask PowerDNS; release, and the name is gone. The same
+// on the embedded SQLite file and on PostgreSQL.
+void DnsFollowsTheAccounts(const Backend& backend) {
+  RunningService service(backend.database, {"--trusted-proxy", "127.0.0.2"});
+  RunningDns dns(backend.powerDns);
+  EXPECT_EQ(dns.Ask("erin.hostwarden.test"), "NXDOMAIN") << backend.name;
+  ASSERT_EQ(Post(service, "/sj.php", "erin", "secret1", kMachine).substr(0, 2), "##") << backend.name;
+  EXPECT_EQ(Post(service, "/fo.php", "erin", "secret1", kMachine).substr(0, 11), "##127.0.0.1") << backend.name;
+  EXPECT_EQ(dns.Ask("erin.hostwarden.test"), "127.0.0.1") << backend.name;
+
+  httplib::Client proxy("127.0.0.1", service.port());
+  proxy.set_interface("127.0.0.2");
+  ASSERT_TRUE(proxy.Post("/fo.php", {{"X-Forwarded-For", "203.0.113.9"}},
+                         hw::BuildEnvelope("erin", "secret1", kMachine), "application/x-www-form-urlencoded"));
+  EXPECT_EQ(dns.Ask("erin.hostwarden.test"), "203.0.113.9") << backend.name << ": the change shows at once";
+
+  EXPECT_EQ(Post(service, "/lk.php", "erin", "secret1", kMachine), "^^") << backend.name;
+  EXPECT_EQ(dns.Ask("erin.hostwarden.test"), "NXDOMAIN") << backend.name;
+}
+
+TEST(ServiceDns, OnTheEmbeddedSqliteFile) {
+  hwtest::TempDir data;
+  const std::string file = data.File("dns.db");
+  DnsFollowsTheAccounts({"sqlite", "sqlite:" + file, {"--launch=gsqlite3", "--gsqlite3-database=" + file}});
+}
+
+TEST(ServiceDns, OnPostgresql) {
+  const std::string connection = hwtest::TestPostgres();
+  if (connection.empty()) GTEST_SKIP() << "no PostgreSQL server: the test script starts one";
+  auto fields = ConnectionFields(connection);
+  DnsFollowsTheAccounts({"postgresql",
+                         connection,
+                         {"--launch=gpgsql", "--gpgsql-host=" + fields["host"], "--gpgsql-port=" + fields["port"],
+                          "--gpgsql-user=" + fields["user"], "--gpgsql-dbname=" + fields["dbname"]}});
+}
+
+// The real client, built for tests, against the real service: its start-up sends the first check
+// and logs the reply.
+TEST(ClientAndService, FirstCheckOfARegisteredClient) {
+  const std::string machine = hw::GetMachineId();
+  if (machine.empty()) GTEST_SKIP() << "this machine has no network adapter to be identified by";
+  hwtest::TempDir data;
+  RunningService service("sqlite:" + data.File("dns.db"));
+  ASSERT_EQ(Post(service, "/sj.php", "frank", "secret1", machine).substr(0, 2), "##");
+  hw::SetSettingsFile(data.File("settings.db"));
+  {
+    hw::SettingsAccess settings;
+    ASSERT_TRUE(settings.OpenSettings(true));
+    settings.WriteText("username", "frank");
+    settings.WriteText("password", hw::EncodeBase64("secret1"));
+    settings.WriteFlag("REG", true);
+  }
+  hwtest::TempDir runtime;
+  hwtest::ChildProcess client(std::string(HW_PROGRAM_DIR) + "/Hostwarden", data.path(),
+                              {{"QT_QPA_PLATFORM", "offscreen"},
+                               {"XDG_RUNTIME_DIR", runtime.path()},
+                               {"HOSTWARDEN_TEST_SETTINGS_DB", data.File("settings.db")},
+                               {"HOSTWARDEN_TEST_SERVICE_HOST", service.prefix()},
+                               {"HOSTWARDEN_TEST_TRACE", data.File("trace")},
+                               {"LC_ALL", "en_US.UTF-8"}},
+                              {}, data.File("client.log"));
+  EXPECT_TRUE(hwtest::WaitUntil(
+      [&] {
+        return hwtest::ReadFileText(data.File("client.log"))
+                   .find("[Saturday 10:00] Host name updated; it now points to 127.0.0.1.") != std::string::npos;
+      },
+      60s))
+      << hwtest::ReadFileText(data.File("client.log"));
+  hw::SetSettingsFile({});
+}
+
+}  // namespace
