@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include "common/AppError.h"
 #include "ddns/Base64.h"
@@ -83,6 +84,33 @@ TEST(Base64, DecodeFailuresAndOutsideCharacters) {
     EXPECT_STREQ(error.what(), "Uneven size in DecodeToStream.");
   }
   EXPECT_EQ(hw::DecodeBase64("!!!!"), std::string(3, '\0')) << "characters outside the alphabet count as 0";
+}
+
+// The service reads envelopes with the client's own code: what one side builds, the other reads.
+TEST(Envelope, DecodesWhatItBuildsAndNothingElse) {
+  for (const auto& [name, password, id] : {std::tuple{"alice", "s3cret!", "001122334455"}, std::tuple{"", "", ""},
+                                           std::tuple{"n", "p\xC3\xA4ss", "AABBCCDDEEFF"}}) {
+    const auto fields = hw::DecodeEnvelope(hw::BuildEnvelope(name, password, id));
+    ASSERT_TRUE(fields.has_value()) << name;
+    EXPECT_EQ(fields->name, name);
+    EXPECT_EQ(fields->password, password);
+    EXPECT_EQ(fields->machineId, id);
+  }
+  const std::string good = hw::BuildEnvelope("alice", "secret", "001122334455");
+  std::string flipped = good;
+  flipped[10] = flipped[10] == 'A' ? 'B' : 'A';
+  const std::pair<const char*, std::string> refused[] = {
+      {"empty", ""},
+      {"another form", "b=" + good.substr(2)},
+      {"cut", good.substr(0, good.size() - 4)},
+      {"a changed character", flipped},
+      {"not base64", "a=!!!!"},
+      {"once encoded", "a=" + hw::EncodeBase64(hw::ShiftText("GDS\r\na\r\nb\r\nc"))},
+      {"no header", "a=" + hw::EncodeBase64(hw::EncodeBase64(hw::ShiftText("XYZ\r\na\r\nb\r\nc")))},
+      {"a line too many", "a=" + hw::EncodeBase64(hw::EncodeBase64(hw::ShiftText("GDS\r\na\r\nb\r\nc\r\nd")))},
+      {"too long", "a=" + std::string(800, 'A')},
+  };
+  for (const auto& [what, body] : refused) EXPECT_FALSE(hw::DecodeEnvelope(body).has_value()) << what;
 }
 
 }  // namespace
