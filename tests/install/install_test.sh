@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs the client into a temporary root, runs the installed program's start-up against the
+# reference service, and builds the Debian packages to check their contents and dependencies.
+# Usage: install_test.sh BUILD-DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+work=$(mktemp -d)
+service_pid=
+cleanup() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+
+# The installed tree.
+DESTDIR="$work/root" cmake --install "$build" --component client >/dev/null
+root="$work/root"
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+for file in lib/hostwarden/Hostwarden lib/hostwarden/loader.exe lib/hostwarden/lang.ini bin/hostwarden \
+            share/applications/hostwarden.desktop share/icons/hicolor/16x16/apps/hostwarden.png; do
+  [ -e "$root$prefix/$file" ] || fail "not installed: $prefix/$file"
+done
+[ -e "$root/etc/xdg/autostart/hostwarden.desktop" ] || fail "no autostart entry"
+grep -q '^Exec=hostwarden$' "$root$prefix/share/applications/hostwarden.desktop" || fail "desktop entry"
+
+# The installed program's start-up, through its launcher, against the real service.
+"$build/service/hostwarden-service" --listen 127.0.0.1:0 --port-file "$work/port" \
+  --database "sqlite:$work/dns.db" --clock-start "2013-06-15 10:00:00" 2>"$work/service.log" &
+service_pid=$!
+for _ in $(seq 1 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || fail "the service did not start: $(cat "$work/service.log")"
+mkdir -p "$work/runtime"
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime" LC_ALL=en_US.UTF-8 \
+  HOSTWARDEN_TEST_SETTINGS_DB="$work/settings.db" HOSTWARDEN_TEST_TRACE="$work/trace" \
+  HOSTWARDEN_TEST_SERVICE_HOST="http://127.0.0.1:$(cat "$work/port")" HOSTWARDEN_TEST_ACTIONS=Exit1 \
+  timeout 60 "$root$prefix/bin/hostwarden" 2>"$work/client.log" || fail "the installed client did not end well"
+grep -q "event loop" "$work/trace" || fail "the installed client did not reach its event loop: $(cat "$work/client.log")"
+grep -q "GET /now.php 200" "$work/service.log" || fail "the installed client did not read the service's clock"
+
+# The packages.
+(cd "$build" && cpack -G DEB -B "$work/packages" >/dev/null)
+client=$(ls "$work"/packages/hostwarden_*.deb)
+service=$(ls "$work"/packages/hostwarden-service_*.deb)
+contents=$(dpkg-deb -c "$client")
+for file in ./usr/lib/hostwarden/Hostwarden ./usr/lib/hostwarden/loader.exe ./usr/lib/hostwarden/lang.ini \
+            ./usr/bin/hostwarden ./etc/xdg/autostart/hostwarden.desktop ./usr/share/applications/hostwarden.desktop; do
+  grep -q " $file\$" <<<"$contents" || fail "the client package lacks $file"
+done
+depends=$(dpkg-deb -f "$client" Depends)
+for package in libqt6widgets6 libsqlite3-0 libcurl4 libsodium23 fonts-liberation; do
+  grep -q "$package" <<<"$depends" || fail "the client package does not depend on $package: $depends"
+done
+dpkg-deb -I "$client" postinst | grep -q "install -d -o root -g hostwarden -m 2770 /var/lib/hostwarden" ||
+  fail "the client package does not make the settings folder"
+grep -q " ./usr/lib/systemd/system/hostwarden-service.service$" <<<"$(dpkg-deb -c "$service")" || fail "no service unit"
+grep -q "pdns-backend-sqlite3" <<<"$(dpkg-deb -f "$service" Depends)" || fail "the service package lacks PowerDNS"
+echo "installation and packages: all checks passed"
