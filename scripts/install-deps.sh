@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   libcpp-httplib-dev libpq-dev pdns-server pdns-backend-sqlite3 pdns-backend-pgsql postgresql dnsutils
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
+  xvfb openbox trayer xdotool x11-utils imagemagick
 )
 
 missing=()
