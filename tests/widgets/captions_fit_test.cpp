@@ -2,7 +2,10 @@
 // the window uses: nothing is clipped.
 #include <gtest/gtest.h>
 
+#include <QFontDatabase>
 #include <QFontMetrics>
+#include <QRawFont>
+#include <algorithm>
 #include <QRegularExpression>
 #include <cstdlib>
 #include <fstream>
@@ -71,6 +74,29 @@ TEST(CaptionsFit, NoticeWindowInBothItsLanguages) {
       EXPECT_EQ(Clipped(notice.Label1, text, 0), "") << locale;
   }
   unsetenv("LC_ALL");
+}
+
+// Texts in Traditional Chinese render with real glyphs: a font that the install step brings holds
+// every character of them, so the toolkit's fallback never draws a replacement box.
+TEST(CaptionsFit, TraditionalChineseTextsHaveRealGlyphs) {
+  std::vector<QRawFont> fonts;
+  for (const QString& family : QFontDatabase::families(QFontDatabase::TraditionalChinese))
+    fonts.push_back(QRawFont::fromFont(QFont(family), QFontDatabase::TraditionalChinese));
+  ASSERT_FALSE(fonts.empty()) << "no font for Traditional Chinese is installed";
+  QString texts = QString::fromStdString(hw::CountdownNoticeText(1028, 15) + hw::ClosedNoticeText(1028));
+  setenv("LC_ALL", "zh_TW.UTF-8", 1);
+  hw::TForm3 notice;
+  notice.FormCreate();
+  unsetenv("LC_ALL");
+  texts += notice.Label2->text() + notice.Label3->text() + notice.Button1->text();
+  for (int id = 1; id <= 28; ++id) texts += QString::fromStdString(hw::LookupLangStr(kLangFile, 1028, std::to_string(id)));
+  for (const uint character : texts.toUcs4()) {
+    if (character < 0x2E80) continue;  // Latin letters, digits and punctuation come from the window font
+    const bool drawn = std::any_of(fonts.begin(), fonts.end(), [&](const QRawFont& font) {
+      return font.supportsCharacter(character);
+    });
+    EXPECT_TRUE(drawn) << "no glyph for U+" << std::hex << character;
+  }
 }
 
 }  // namespace
