@@ -1,17 +1,97 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the client and starts it.
+# Installs what is missing, builds, starts the reference service and PowerDNS on loopback (their
+# SQLite database under the user's state folder) and the client against them, and stops them when
+# the client ends. With a desktop session the client simply starts (in the tray; on a first run the
+# registration dialog opens). Without one it starts a virtual display with a tray host and walks
+# through a first start as a person would, printing the log, the DNS answer and where it saved a
+# screenshot of each window.
+#
+#   scripts/run.sh [--keep-account] [--clock-start 'YYYY-MM-DD HH:MM:SS']
+#     --keep-account   a second run: keep the account and the records of the last run
+#     --clock-start    where the service's clock starts; by default 2013-06-15 10:00:00, two weeks
+#                      before the service's closing date (a later instant shows the closed service)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-build=${HOSTWARDEN_RUN_BUILD_DIR:-build-run}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOSTWARDEN_BUILD_TESTS=OFF
-cmake --build "$build" --target Hostwarden
+keep=0
+clock=(--clock-start "2013-06-15 10:00:00")
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --keep-account) keep=1 ;;
+    --clock-start) clock=(--clock-start "${2:?--clock-start needs an instant}"); shift ;;
+    *) sed -n '10,12p' "$0"; exit 2 ;;
+  esac
+  shift
+done
 
-# The settings file is per machine; give this user its folder once.
-db_dir=$(sed -n 's/^HOSTWARDEN_SETTINGS_DB:FILEPATH=\(.*\)\/[^/]*$/\1/p' "$build/CMakeCache.txt")
-if [ -n "$db_dir" ] && [ ! -w "$db_dir" ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO install -d -m 0755 -o "$(id -u)" -g "$(id -g)" "$db_dir"
+bash scripts/install-deps.sh
+state=${XDG_STATE_HOME:-$HOME/.local/state}/hostwarden
+mkdir -p "$state"
+build=${HOSTWARDEN_RUN_BUILD_DIR:-build-run}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOSTWARDEN_BUILD_TESTS=OFF \
+  -DHOSTWARDEN_SETTINGS_DB="$state/settings.db" >/dev/null
+cmake --build "$build" --target Hostwarden loader hostwarden-service
+
+source scripts/desktop/session.sh
+tail_pid=
+trap '[ -n "$tail_pid" ] && kill "$tail_pid" 2>/dev/null; stop_everything' EXIT
+[ "$keep" = 1 ] || rm -f "$state/settings.db" "$state"/dns.db*
+: >"$state/service.log"
+start_service "$build" "$state" 17861 "${clock[@]}"
+echo "The service answers on 127.0.0.1:17861, PowerDNS on 127.0.0.1:$hw_dns_port (state in $state)."
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  "$build/bin/Hostwarden"
+  exit 0
 fi
 
-exec "$build/bin/Hostwarden"
+# No desktop: a virtual one, and a first start walked through by simulated keys and clicks.
+shots="$state/screenshots-$(date +%Y%m%d-%H%M%S)"
+mkdir -p "$shots"
+start_display "$state"
+summary=()
+step() {  # step DESCRIPTION COMMAND...: runs it and notes whether it worked
+  local what=$1
+  shift
+  if "$@"; then summary+=("worked:  $what"); else summary+=("FAILED:  $what"); fi
+}
+start_client() {
+  "$build/bin/Hostwarden" 2>>"$state/client.log" &
+  client_pid=$!
+}
+log_has() { grep -q "$1" "$state/client.log"; }
+dialog_open() { xdotool search --onlyvisible --name "Register a Name" >/dev/null; }
+: >"$state/client.log"
+tail -n +1 -f "$state/client.log" | sed -u 's/^/log: /' &
+tail_pid=$!
+
+start_client
+if [ "$keep" = 0 ]; then
+  step "the registration dialog opened at the first start" wait_for 30 dialog_open
+  shot "$shots/registration-dialog.png"
+  register newcomer secret1
+  step "the registration succeeded" wait_for 30 has_window Success
+  shot "$shots/success-window.png"
+  close_success
+fi
+step "the service answered a check" wait_for 60 log_has "Host name updated\|has been closed"
+answer=$(ask_dns newcomer.hostwarden.test)
+echo "DNS: newcomer.hostwarden.test -> $answer"
+step "newcomer.hostwarden.test resolves" test "$answer" != NXDOMAIN
+tray_double_click
+step "the main window opened from the tray" wait_for 20 has_window "Orvane DDNS Client"
+shot "$shots/main-window.png"
+tray_menu
+sleep 0.5
+shot "$shots/tray-menu.png"
+xdotool key Escape
+tray_choose_exit
+step "Exit ended the client" wait_for 20 bash -c "! kill -0 $client_pid"
+start_client  # a second start with the account: the notice slides in
+sleep 5
+shot "$shots/notice-window.png"
+tray_choose_exit
+wait_for 20 bash -c "! kill -0 $client_pid" || kill "$client_pid"
+
+echo
+echo "Screenshots: $shots"
+printf '%s\n' "${summary[@]}"

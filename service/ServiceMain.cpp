@@ -55,10 +55,10 @@ int main(int argc, char** argv) {
 
     httplib::Server server;
     MountEndpoints(server, exchange, *clock, *options);
-    std::thread stopper = StopOnSignal(server);
     const int port = options->port == 0 ? server.bind_to_any_port(options->host)
                                         : (server.bind_to_port(options->host, options->port) ? options->port : -1);
     if (port < 0) throw std::runtime_error("cannot listen on " + options->host + ":" + std::to_string(options->port));
+    std::thread stopper = StopOnSignal(server);
     std::fprintf(stderr, "hostwarden-service: listening on %s:%d\n", options->host.c_str(), port);
     if (!options->portFile.empty()) std::ofstream(options->portFile) << port << "\n";
     server.listen_after_bind();
