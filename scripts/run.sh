@@ -18,7 +18,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --keep-account) keep=1 ;;
     --clock-start) clock=(--clock-start "${2:?--clock-start needs an instant}"); shift ;;
-    *) sed -n '10,12p' "$0"; exit 2 ;;
+    *) grep '^#   ' "$0"; exit 2 ;;
   esac
   shift
 done
