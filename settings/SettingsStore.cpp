@@ -4,8 +4,11 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <set>
+#include <utility>
 
 #include "BuildConfig.h"
 #include "common/AppError.h"
@@ -76,6 +79,28 @@ bool PrepareFile(const std::string& path, bool createIfMissing) {
   return true;
 }
 
+// Only the store's own tables (and their key indexes) may be in the file: a view or a trigger would
+// run whatever it holds at every access, and another program's objects mean it is not our file.
+bool SchemaIsOwn(sqlite3* db) {
+  static const std::set<std::pair<std::string, std::string>> kOwn = {{"table", "keys"},
+                                                                     {"table", "values"},
+                                                                     {"index", "sqlite_autoindex_keys_1"},
+                                                                     {"index", "sqlite_autoindex_values_1"}};
+  Statement statement = Prepare(db, "SELECT type, name FROM sqlite_master");
+  if (!statement) return false;
+  int step;
+  while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 1));
+    if (!type || !name || !kOwn.contains({type, name})) return false;
+  }
+  return step == SQLITE_DONE;
+}
+
+// No statement of one operation may run longer than this: the file is input, and a crafted one
+// must not hang the handler that reads it.
+constexpr auto kStatementBound = std::chrono::seconds(1);
+
 }  // namespace
 
 struct SettingsAccess::StoredValue {
@@ -104,17 +129,33 @@ bool SettingsAccess::OpenSettings(bool createIfMissing) {
   }
   // Other accesses may hold the file at the same moment (a handler nested in another's request).
   sqlite3_busy_timeout(db_, 5000);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_progress_handler(
+      db_, 1000,
+      [](void* self) {
+        return std::chrono::steady_clock::now() > static_cast<SettingsAccess*>(self)->deadline_ ? 1 : 0;
+      },
+      this);
+  Arm();
+  if (!SchemaIsOwn(db_)) {
+    CloseSettings();
+    return false;
+  }
   // Opening only never writes: an existing file without the tables (or someone else's database)
   // is left exactly as it was, and simply holds no key.
   const bool ready = (!createIfMissing || (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK &&
                                            RunOnKey(db_, "INSERT OR IGNORE INTO keys (\"path\") VALUES (?1)"))) &&
-                     KeyExists(db_);
+                     KeyExists(db_) && SchemaIsOwn(db_);
   if (!ready) CloseSettings();
   return ready;
 }
 
+void SettingsAccess::Arm() { deadline_ = std::chrono::steady_clock::now() + kStatementBound; }
+
 bool SettingsAccess::ReadValue(const std::string& name, StoredValue& value) {
   if (!db_) return false;
+  Arm();
   Statement statement = Prepare(db_, "SELECT type, data FROM \"values\" WHERE \"path\" = ?1 AND name = ?2");
   if (!statement) return false;
   BindText(statement.get(), 1, kSettingsKey);
@@ -157,6 +198,7 @@ std::string SettingsAccess::ReadText(const std::string& name) {
 }
 
 void SettingsAccess::WriteValue(const std::string& name, int type, const std::string& data) {
+  Arm();
   Statement statement =
       // Like a handle to a deleted registry key, an access whose key another access deleted
       // meanwhile cannot write: the value would otherwise come back when the key is made again.
@@ -184,6 +226,7 @@ void SettingsAccess::WriteText(const std::string& name, const std::string& text)
 }
 
 bool SettingsAccess::DeleteSettingsTree() {
+  Arm();
   if (!db_ || !KeyExists(db_)) return false;
   // Subkeys are the paths that begin with the key's path and a backslash. Paths ignore letter case;
   // a substring loses its column's collation, so the comparison names it.

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <string>
 
 struct sqlite3;
@@ -14,7 +15,9 @@ std::string SettingsFile();
 void SetSettingsFile(std::string path);
 
 // One access to the settings key: opened, used and closed within one handler. The destructor
-// closes it on every path, errors included. Nothing is cached between accesses.
+// closes it on every path, errors included. Nothing is cached between accesses. The file is input:
+// one that holds anything but the store's own tables is refused as unusable, and no statement runs
+// longer than a second.
 class SettingsAccess {
  public:
   SettingsAccess() = default;
@@ -41,7 +44,11 @@ class SettingsAccess {
   bool ReadValue(const std::string& name, StoredValue& value);
   void WriteValue(const std::string& name, int type, const std::string& data);
 
+  // Starts the time bound of the statements of one operation.
+  void Arm();
+
   sqlite3* db_ = nullptr;
+  std::chrono::steady_clock::time_point deadline_{};
 };
 
 }  // namespace hw

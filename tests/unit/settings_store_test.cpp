@@ -273,4 +273,36 @@ TEST_F(SettingsStore, OpenOnlyNeverWritesIntoTheFile) {
   }
 }
 
+// The file is input: objects that are not the store's own make it unusable (a view or trigger
+// would run whatever it holds at every access), so a crafted file ends in "no access" at once
+// instead of a query that never returns.
+TEST_F(SettingsStore, FileWithObjectsOfItsOwnIsRefused) {
+  constexpr const char* kEndless = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i FROM n";
+  const std::pair<const char*, std::string> cases[] = {
+      {"a view in place of the keys",
+       std::string("DROP TABLE keys; CREATE VIEW keys AS SELECT 'Software\\Larkmoor Systems\\DDNS' AS \"path\""
+                   " FROM (") +
+           kEndless + ");"},
+      {"a trigger on the values",
+       std::string("CREATE TRIGGER t BEFORE INSERT ON \"values\" BEGIN SELECT count(*) FROM (") + kEndless + "); END;"},
+      {"another table beside them", "CREATE TABLE other (x);"},
+  };
+  for (const auto& [what, sql] : cases) {
+    hwtest::TempDir files;
+    hw::SetSettingsFile(files.File("settings.db"));
+    {
+      hw::SettingsAccess create;
+      ASSERT_TRUE(create.OpenSettings(true)) << what;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(files.File("settings.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << what << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    hw::SettingsAccess access;
+    EXPECT_FALSE(access.OpenSettings(false)) << what;
+    EXPECT_FALSE(access.OpenSettings(true)) << what;
+    EXPECT_EQ(ErrorOf([&] { access.WriteFlag("REG", true); }), "Failed to set data for 'REG'") << what;
+  }
+}
+
 }  // namespace

@@ -300,9 +300,11 @@ TEST_F(Registration, FailingSettingsWriteShowsItsErrorAndNothingHalfDone) {
   SeedFlag("Remind", true);  // the file and its tables exist
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(folder.File("settings.db").c_str(), &db), SQLITE_OK);
+  // The store's own table, with a rule that refuses the password.
   ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TRIGGER refuse BEFORE INSERT ON \"values\" WHEN NEW.name = 'password' "
-                         "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+                         "DROP TABLE \"values\"; CREATE TABLE \"values\" (\"path\" TEXT NOT NULL COLLATE NOCASE,"
+                         " name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL,"
+                         " PRIMARY KEY (\"path\", name), CHECK (name <> 'password'));",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
