@@ -47,7 +47,7 @@ fi
 # No desktop: a virtual one, and a first start walked through by simulated keys and clicks.
 shots="$state/screenshots-$(date +%Y%m%d-%H%M%S)"
 mkdir -p "$shots"
-start_display "$state"
+start_display "$state" || exit 1
 summary=()
 step() {  # step DESCRIPTION COMMAND...: runs it and notes whether it worked
   local what=$1

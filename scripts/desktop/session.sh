@@ -15,13 +15,15 @@ start_display() {
   Xvfb ":$number" -screen 0 1280x800x24 -br -nolisten tcp >"$folder/xvfb.log" 2>&1 &
   hw_pids+=($!)
   export DISPLAY=":$number"
-  for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  export QT_QPA_PLATFORM=xcb  # the test command runs the other tests offscreen
+  wait_for 30 xdpyinfo || { echo "Xvfb did not start:"; cat "$folder/xvfb.log"; return 1; }
   openbox >"$folder/openbox.log" 2>&1 &
   hw_pids+=($!)
+  wait_for 30 xprop -root _NET_SUPPORTING_WM_CHECK || { echo "openbox did not start:"; cat "$folder/openbox.log"; return 1; }
   trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 24 \
     --transparent false --tint 0x808080 >"$folder/trayer.log" 2>&1 &
   hw_pids+=($!)
-  for _ in $(seq 1 100); do xdotool search --class trayer >/dev/null 2>&1 && break; sleep 0.1; done
+  wait_for 30 xdotool search --class trayer || { echo "trayer did not start:"; cat "$folder/trayer.log"; return 1; }
 }
 
 # start_service BUILD-DIR FOLDER PORT [service options...]: the reference service on 127.0.0.1:PORT
@@ -77,13 +79,15 @@ has_window() { [ -n "$(window "$1")" ]; }
 # origin WINDOW-ID: "x y", the screen position of the window's client area (the window manager's
 # frame around it not counted).
 origin() {
+  [ -n "$1" ] || return 1  # (an empty id would make xwininfo wait for a click)
   xwininfo -id "$1" | sed -n 's/.*Absolute upper-left X: *\(-*[0-9]*\)/\1/p; s/.*Absolute upper-left Y: *\(-*[0-9]*\)/\1/p' | paste -sd' '
 }
 
 # click_in WINDOW-ID X Y: a left click at a point of the window's client area.
 click_in() {
-  local x y
-  read -r x y <<<"$(origin "$1")"
+  local x y position
+  position=$(origin "$1") || return 1
+  read -r x y <<<"$position"
   xdotool mousemove $((x + $2)) $((y + $3)) click 1
 }
 

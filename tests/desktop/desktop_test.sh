@@ -19,7 +19,7 @@ check() {  # check DESCRIPTION COMMAND...
 
 export HOSTWARDEN_TEST_FAST_HASH=1 LC_ALL=en_US.UTF-8 XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p -m 0700 "$work/runtime"
-start_display "$work"
+start_display "$work" || exit 1
 start_service "$build" "$work" 0 --clock-start "2013-06-15 10:00:00" || exit 1
 export HOSTWARDEN_TEST_SETTINGS_DB="$work/settings.db" HOSTWARDEN_TEST_SERVICE_HOST="http://127.0.0.1:$hw_service_port"
 
