@@ -260,6 +260,13 @@ TEST(ClientAndService, FirstCheckOfARegisteredClient) {
       },
       60s))
       << hwtest::ReadFileText(data.File("client.log"));
+  // Neither the password nor the envelope that carries it shows anywhere a person or a tool reads.
+  const std::string envelope = hw::BuildEnvelope("frank", "secret1", machine);
+  for (const std::string& written :
+       {hwtest::ReadFileText(data.File("client.log")), hwtest::ReadFileText(data.File("trace")), service.Log()}) {
+    EXPECT_EQ(written.find("secret1"), std::string::npos);
+    EXPECT_EQ(written.find(envelope.substr(2, 20)), std::string::npos);
+  }
   hw::SetSettingsFile({});
 }
 

@@ -5,8 +5,12 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -302,6 +306,39 @@ TEST_F(SettingsStore, FileWithObjectsOfItsOwnIsRefused) {
     EXPECT_FALSE(access.OpenSettings(false)) << what;
     EXPECT_FALSE(access.OpenSettings(true)) << what;
     EXPECT_EQ(ErrorOf([&] { access.WriteFlag("REG", true); }), "Failed to set data for 'REG'") << what;
+  }
+}
+
+// Killed at any moment while it writes, the store leaves a file that opens and holds, for every
+// value, either what was there or what was being written.
+TEST_F(SettingsStore, KilledWhileWritingLosesNothing) {
+  {
+    hw::SettingsAccess settings;
+    ASSERT_TRUE(settings.OpenSettings(true));
+    settings.WriteText("username", "old-name");
+    settings.WriteText("password", "old-password");
+  }
+  std::srand(20261210);
+  for (int round = 0; round < 1000; ++round) {
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      for (int i = 0;; ++i) {
+        hw::SettingsAccess settings;
+        if (!settings.OpenSettings(true)) ::_exit(3);
+        settings.WriteText("username", i % 2 ? "new-name" : "old-name");
+        settings.WriteText("password", i % 2 ? "new-password" : "old-password");
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 3000));
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    hw::SettingsAccess settings;
+    ASSERT_TRUE(settings.OpenSettings(false)) << "round " << round;
+    const std::string name = settings.ReadText("username");
+    const std::string password = settings.ReadText("password");
+    ASSERT_TRUE(name == "old-name" || name == "new-name") << "round " << round << ": " << name;
+    ASSERT_TRUE(password == "old-password" || password == "new-password") << "round " << round << ": " << password;
   }
 }
 

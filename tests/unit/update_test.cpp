@@ -178,6 +178,20 @@ TEST_F(Download, FileErrorsCarryTheRuntimesTexts) {
   EXPECT_TRUE(fake.Requests().empty()) << "nothing is fetched for a file that cannot be made";
 }
 
+// A transfer that stops half-way keeps what came and ends quietly; a full disk is the file's error.
+TEST_F(Download, StoppedHalfWayOrOntoAFullDisk) {
+  fake.Enqueue(Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(500, 'h')));
+  EXPECT_EQ(Fetch("/hostwarden"), std::string(500, 'h'));
+
+  fake.Enqueue(Reply::Ok(std::string(5000, 'f')));
+  try {
+    hw::DownloadToFile(fake.url("/hostwarden"), "/dev/full", "Hostwarden");
+    ADD_FAILURE() << "a full disk must be reported";
+  } catch (const hw::FileError& error) {
+    EXPECT_EQ(error.Message(), "Disk full");
+  }
+}
+
 // The updater's swap, in the program folder (the working directory).
 TEST(PromoteLoader, MovesAWaitingUpdaterIntoPlace) {
   struct Case {
