@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test (unit, widget, process).
+# Installs what is missing, builds everything and runs every test (unit, widget, process, desktop,
+# installation), then the whole suite again under the sanitizers, then the fuzzers briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,3 +11,17 @@ cmake --build "$build"
 source scripts/test-postgres.sh
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+
+# The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer: any finding,
+# a leak included, fails its test.
+sanitized="$build-sanitized"
+sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+cmake -S . -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHOSTWARDEN_BUILD_TESTS=ON \
+  "-DCMAKE_CXX_FLAGS=$sanitize" "-DCMAKE_C_FLAGS=$sanitize" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
+cmake --build "$sanitized"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir "$sanitized" --output-on-failure -j "$(nproc)"
+
+# Every fuzzer for a short, fixed number of runs on its seeds (scripts/fuzz-long.sh runs them long).
+bash scripts/build-fuzzers.sh "$build-fuzz"
+bash scripts/fuzz.sh "$build-fuzz" -runs=20000
