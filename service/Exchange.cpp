@@ -81,4 +81,13 @@ std::optional<std::string> Exchange::Release(const Query& query) {
   return "^^";
 }
 
+std::string Exchange::Dyndns2Update(const std::string& user, const std::string& password, const std::string& hostName,
+                                    const std::string& address, std::int64_t now) {
+  if (hostName.empty()) return "notfqdn";
+  const auto account = accounts_.Find(user);
+  if (!account || !PasswordMatches(account->passwordHash, password)) return "badauth";
+  if (hostName != accounts_.HostName(account->name)) return "nohost";
+  return (accounts_.SetAddress(account->name, address, now) ? "good " : "nochg ") + address;
+}
+
 }  // namespace hw::service

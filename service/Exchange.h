@@ -39,6 +39,12 @@ class Exchange {
   std::optional<std::string> Check(const Query& query);
   std::optional<std::string> Release(const Query& query);
 
+  // The dyndns2 update that standard DDNS clients send ("/nic/update" with basic authentication):
+  // "good <address>" after a change, "nochg <address>" without one, "badauth" for an unknown account
+  // or a wrong password, "nohost" for a host name that is not the account's, "notfqdn" for none.
+  std::string Dyndns2Update(const std::string& user, const std::string& password, const std::string& hostName,
+                            const std::string& address, std::int64_t now);
+
  private:
   std::string HashPassword(const std::string& password) const;
   bool PasswordMatches(const std::string& hash, const std::string& password) const;

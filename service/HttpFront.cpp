@@ -1,5 +1,7 @@
 #include "service/HttpFront.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +10,7 @@
 
 #include "BuildConfig.h"
 #include "common/Text.h"
+#include "ddns/Base64.h"
 
 namespace hw::service {
 namespace {
@@ -36,6 +39,21 @@ void MountPost(httplib::Server& server, const char* path, Exchange& exchange, Ha
                   response.set_content(kBadEnvelope, kText);
                 }
               });
+}
+
+// Only an address may go into a record, whatever a client sends as "myip".
+bool IsIpAddress(const std::string& text) {
+  unsigned char bytes[16];
+  return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
+
+// "Basic <base64 of user:password>" as user and password; empty ones for anything else.
+std::pair<std::string, std::string> BasicCredentials(const std::string& header) {
+  if (!header.starts_with("Basic ") || (header.size() - 6) % 4 != 0) return {};
+  const std::string pair = DecodeBase64(header.substr(6));
+  const auto colon = pair.find(':');
+  if (colon == std::string::npos) return {};
+  return {pair.substr(0, colon), pair.substr(colon + 1)};
 }
 
 void LogRequest(const httplib::Request& request, const httplib::Response& response, const std::string& trustedProxy) {
@@ -80,6 +98,16 @@ void MountEndpoints(httplib::Server& server, Exchange& exchange, const ServiceCl
       response.set_content("No such build", kText);
     }
   });
+  // The dyndns2 protocol: the account's name and password as basic authentication, the address in
+  // "myip" or, without it, the one the request came from.
+  server.Get(
+      "/nic/update", [&exchange, &clock, &options](const httplib::Request& request, httplib::Response& response) {
+        const auto [user, password] = BasicCredentials(request.get_header_value("Authorization"));
+        const std::string myip = request.get_param_value("myip");
+        const std::string address = IsIpAddress(myip) ? myip : ClientAddress(request, options.trustedProxy);
+        response.set_content(
+            exchange.Dyndns2Update(user, password, request.get_param_value("hostname"), address, clock.Now()), kText);
+      });
   MountPost(server, "/sj.php", exchange, &Exchange::Register, clock, options);
   MountPost(server, "/fo.php", exchange, &Exchange::Check, clock, options);
   MountPost(server, "/lk.php", exchange, &Exchange::Release, clock, options);

@@ -124,6 +124,26 @@ TEST_F(Service, ClockVersionAndBuilds) {
   EXPECT_EQ(Get(service, "/hostwarden..%2Fport"), "HTTP/1.1 404 Not Found");
 }
 
+// Standard DDNS clients speak dyndns2: the account's name and password as basic authentication.
+TEST_F(Service, Dyndns2UpdatesFromStandardClients) {
+  ASSERT_EQ(Post(service, "/sj.php", "gina", "secret1", kMachine).substr(0, 2), "##");
+  const auto update = [&](const std::string& user, const std::string& password, const std::string& query) {
+    httplib::Client client("127.0.0.1", service.port());
+    client.set_basic_auth(user.c_str(), password.c_str());
+    const auto result = client.Get(("/nic/update?" + query).c_str());
+    return result ? result->body : std::string("(no reply)");
+  };
+  EXPECT_EQ(update("gina", "secret1", "hostname=gina.hostwarden.test&myip=198.51.100.7"), "good 198.51.100.7");
+  EXPECT_EQ(update("gina", "secret1", "hostname=gina.hostwarden.test&myip=198.51.100.7"), "nochg 198.51.100.7");
+  EXPECT_EQ(update("gina", "secret1", "hostname=gina.hostwarden.test"), "good 127.0.0.1") << "no myip: the peer";
+  EXPECT_EQ(update("gina", "secret1", "hostname=gina.hostwarden.test&myip=not-an-address"), "nochg 127.0.0.1");
+  EXPECT_EQ(update("gina", "wrong", "hostname=gina.hostwarden.test"), "badauth");
+  EXPECT_EQ(update("nobody", "secret1", "hostname=nobody.hostwarden.test"), "badauth");
+  EXPECT_EQ(update("gina", "secret1", "hostname=other.hostwarden.test"), "nohost");
+  EXPECT_EQ(update("gina", "secret1", ""), "notfqdn");
+  EXPECT_EQ(Post(service, "/fo.php", "gina", "secret1", kMachine).substr(0, 11), "##127.0.0.1");
+}
+
 // A loopback connection that is opened and then left: idle, or with half a request.
 class IdleConnection {
  public:
