@@ -43,7 +43,11 @@ std::vector<std::string> TestActions() {
   const char* list = TestSwitch("HOSTWARDEN_TEST_ACTIONS");
   for (std::string_view rest = list ? list : ""; !rest.empty();) {
     const auto comma = rest.find(',');
-    if (comma != 0) names.emplace_back(rest.substr(0, comma));
+    const std::string_view item = rest.substr(0, comma);
+    // "Timer1*1000" chooses the same control a thousand times (a benchmark's ticks).
+    const auto star = item.find('*');
+    const int times = star == std::string_view::npos ? 1 : std::atoi(std::string(item.substr(star + 1)).c_str());
+    for (int i = 0; i < times && !item.empty(); ++i) names.emplace_back(item.substr(0, star));
     rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
   }
   return names;

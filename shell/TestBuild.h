@@ -23,8 +23,9 @@ bool TestTraceEnabled();
 void TraceLine(const std::string& line);
 std::unique_ptr<MessageBoxes> MakeTracedBoxes();
 
-// HOSTWARDEN_TEST_ACTIONS: comma-separated names of menu items and buttons that the program
-// triggers, in this order, once its event loop runs (as a person would choose them).
+// HOSTWARDEN_TEST_ACTIONS: comma-separated names of menu items, buttons and timers that the program
+// triggers, in this order, once its event loop runs (as a person would choose them); "name*N"
+// chooses one N times.
 std::vector<std::string> TestActions();
 
 }  // namespace hw

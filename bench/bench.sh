@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Measures the client beside a bare Qt tray program (the floor) and beside inadyn and ddclient, all
+# against the reference service on loopback, and writes the figures to bench/results/. The client's
+# update is a whole tick: two clock readings, the version check and the check itself.
+#   bench/bench.sh [TICKS]      TICKS driven through the real tick (default 100000)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ticks=${1:-100000}
+bash scripts/install-deps.sh
+missing=()
+for p in inadyn ddclient time valgrind curl; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p"); done
+[ ${#missing[@]} = 0 ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+build=build-bench
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHOSTWARDEN_BUILD_TESTS=ON \
+  -DHOSTWARDEN_BUILD_BENCHMARKS=ON >/dev/null
+cmake --build "$build" --target Hostwarden hostwarden-service hw_tray_floor hw_machine_id | grep -E "error|warning" || true
+
+source scripts/desktop/session.sh
+work=$(mktemp -d)
+trap 'stop_everything; rm -rf "$work"' EXIT
+export HOSTWARDEN_TEST_FAST_HASH=1 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime" LC_ALL=C.UTF-8
+mkdir -m 0700 "$work/runtime"
+start_service "$build" "$work" 0 --clock-start "2013-06-15 10:00:00" >/dev/null
+service="http://127.0.0.1:$hw_service_port"
+
+# The client's account, registered for this machine, and its settings: reminders off, so each tick
+# writes one log line and the log stays at its bound.
+machine=$("$build/bench/hw_machine_id")
+envelope=$(python3 - "$machine" <<'EOF'
+import base64, sys
+plain = ("GDS\r\nbench\r\nsecret1\r\n" + sys.argv[1]).encode() + b"\0"
+shifted = bytes((c + i + 5) & 0xFF for i, c in enumerate(plain))
+print("a=" + base64.b64encode(base64.b64encode(shifted)).decode())
+EOF
+)
+curl -s -d "$envelope" "$service/sj.php" >/dev/null
+python3 - "$work/settings.db" <<'EOF'
+import base64, sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.executescript('CREATE TABLE keys ("path" TEXT PRIMARY KEY COLLATE NOCASE); CREATE TABLE "values" ("path" TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY ("path", name));')
+key = "Software\\Larkmoor Systems\\DDNS"
+db.execute("INSERT INTO keys VALUES (?)", (key,))
+for name, kind, data in (("username", 1, b"bench\0"), ("password", 1, base64.b64encode(b"secret1") + b"\0"),
+                         ("REG", 4, b"\1\0\0\0"), ("Remind", 4, b"\0\0\0\0")):
+    db.execute('INSERT INTO "values" VALUES (?, ?, ?, ?)', (key, name, kind, data))
+db.commit()
+EOF
+export HOSTWARDEN_TEST_SETTINGS_DB="$work/settings.db" HOSTWARDEN_TEST_SERVICE_HOST="$service"
+
+now_ms() { date +%s%3N; }
+rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+switches() {  # context switches of all the process's threads so far
+  cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'
+}
+# measure_idle NAME COMMAND READY-TEXT: start-up time to READY-TEXT on its standard error, resident
+# memory once idle, and wake-ups per minute at rest.
+measure_idle() {
+  local name=$1 program=$2 ready=$3 start pid log="$work/$1.log" first second
+  start=$(now_ms)
+  "$program" 2>"$log" &
+  pid=$!
+  wait_for 60 grep -q "$ready" "$log"
+  eval "${name}_startup=$(($(now_ms) - start))"
+  sleep 3
+  eval "${name}_rss=$(rss_kib "$pid")"
+  first=$(switches "$pid")
+  sleep 30
+  second=$(switches "$pid")
+  eval "${name}_wakeups=$(((second - first) * 2))"
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+}
+measure_idle floor "$build/bench/hw_tray_floor" "event loop"
+measure_idle client "$build/bin/Hostwarden" "Host name updated"
+
+# CPU per update, counted in instructions (callgrind: the same figure on a loaded or an idle machine,
+# where the kernel's CPU times are only good to ten milliseconds). The client: N ticks less a run
+# that only starts and ends; its peak memory from the same runs without valgrind.
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$@" >/dev/null 2>&1 || true
+  sed -n 's/^summary: *//p' "$work/callgrind.out"
+}
+peak_kib() {
+  /usr/bin/time -f "%M" -o "$work/time" "$@" >/dev/null 2>&1 || true
+  cat "$work/time"
+}
+measured_ticks=200
+base_ir=$(HOSTWARDEN_TEST_ACTIONS=Exit1 instructions "$build/bin/Hostwarden")
+ticks_ir=$(HOSTWARDEN_TEST_ACTIONS="Timer1*$measured_ticks,Exit1" instructions "$build/bin/Hostwarden")
+client_tick_ir=$(((ticks_ir - base_ir) / measured_ticks))
+base_peak=$(HOSTWARDEN_TEST_ACTIONS=Exit1 peak_kib "$build/bin/Hostwarden")
+ticks_peak=$(HOSTWARDEN_TEST_ACTIONS="Timer1*$ticks,Exit1" peak_kib "$build/bin/Hostwarden")
+
+# inadyn and ddclient: one dyndns2 update each, as their own processes, several times.
+cat >"$work/inadyn.conf" <<EOF
+period = 60
+custom bench {
+    username = bench
+    password = secret1
+    ddns-server = 127.0.0.1:$hw_service_port
+    ddns-path = "/nic/update?hostname=%h&myip=%i"
+    hostname = bench.hostwarden.test
+    checkip-command = "/bin/echo 198.51.100.8"
+    ssl = false
+}
+EOF
+cat >"$work/ddclient.conf" <<EOF
+daemon=0
+ssl=no
+use=cmd, cmd='/bin/echo 198.51.100.9'
+protocol=dyndns2
+server=127.0.0.1:$hw_service_port
+login=bench
+password=secret1
+bench.hostwarden.test
+EOF
+chmod 600 "$work/ddclient.conf"
+inadyn_run=(inadyn --once --foreground -f "$work/inadyn.conf" --cache-dir="$work")
+ddclient_run=(ddclient -daemon=0 -force -file "$work/ddclient.conf" -cache "$work/ddclient.cache")
+inadyn_ir=$(instructions "${inadyn_run[@]}")
+inadyn_rss=$(peak_kib "${inadyn_run[@]}")
+ddclient_ir=$(instructions "${ddclient_run[@]}")
+ddclient_rss=$(peak_kib "${ddclient_run[@]}")
+updates=$(grep -c "GET /nic/update 200" "$work/service.log" || true)
+
+ratio() { python3 -c "print(f'{${1:-0} / ${2:-1}:.2f}')"; }
+mkdir -p bench/results
+result="bench/results/$(date +%Y-%m-%d).txt"
+{
+  echo "Hostwarden benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, command: bench/bench.sh $ticks"
+  echo
+  echo "| measure | client | floor (bare Qt tray program) | ratio |"
+  echo "|---|---|---|---|"
+  echo "| start-up to ready (ms; client: first check answered) | $client_startup | $floor_startup | $(ratio "$client_startup" "$floor_startup") |"
+  echo "| resident memory at rest (KiB) | $client_rss | $floor_rss | $(ratio "$client_rss" "$floor_rss") |"
+  echo "| wake-ups per minute at rest | $client_wakeups | $floor_wakeups | - |"
+  echo
+  echo "| per update | instructions | ratio to inadyn | peak resident memory (KiB) |"
+  echo "|---|---|---|---|"
+  echo "| Hostwarden, one tick (clock twice, version, check) | $client_tick_ir | $(ratio "$client_tick_ir" "$inadyn_ir") | $ticks_peak after $ticks ticks, $base_peak for start and end alone |"
+  echo "| inadyn, one run with one update | $inadyn_ir | 1.00 | $inadyn_rss |"
+  echo "| ddclient, one run with one update | $ddclient_ir | $(ratio "$ddclient_ir" "$inadyn_ir") | $ddclient_rss |"
+  echo
+  echo "dyndns2 updates the service answered (inadyn and ddclient): $updates"
+} | tee "$result"
