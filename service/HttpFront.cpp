@@ -78,6 +78,7 @@ std::string ClientAddress(const httplib::Request& request, const std::string& tr
 void MountEndpoints(httplib::Server& server, Exchange& exchange, const ServiceClock& clock,
                     const ServiceOptions& options) {
   server.set_payload_max_length(kMaxBodyBytes);
+  server.set_tcp_nodelay(true);  // the reply's head and body leave at once, not an acknowledgement apart
   server.set_read_timeout(kReadTimeoutSeconds, 0);
   server.set_write_timeout(kReadTimeoutSeconds, 0);
   server.set_keep_alive_timeout(kReadTimeoutSeconds);
