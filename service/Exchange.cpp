@@ -59,25 +59,29 @@ std::optional<std::string> Exchange::Register(const Query& query) {
   return "##" + accounts_.HostName(fields->name) + " now points to " + query.address;
 }
 
-std::optional<std::string> Exchange::Check(const Query& query) {
+// The account a query's envelope names, when its password and machine fit; otherwise the reply that
+// says which does not. Nothing at all when the body is no envelope.
+std::optional<Exchange::Lookup> Exchange::Authorize(const Query& query) {
   const auto fields = DecodeEnvelope(query.body);
   if (!fields) return std::nullopt;
   const auto account = accounts_.Find(fields->name);
-  if (!account) return "@@";
-  if (!PasswordMatches(account->passwordHash, fields->password)) return "!!";
-  if (account->machineId != fields->machineId) return "%%" + fields->name + Trailer(query.now);
-  const bool changed = accounts_.SetAddress(account->name, query.address, query.now);
+  if (!account) return Lookup{std::nullopt, "@@"};
+  if (!PasswordMatches(account->passwordHash, fields->password)) return Lookup{std::nullopt, "!!"};
+  if (account->machineId != fields->machineId) return Lookup{std::nullopt, "%%" + fields->name + Trailer(query.now)};
+  return Lookup{account, {}};
+}
+
+std::optional<std::string> Exchange::Check(const Query& query) {
+  const auto lookup = Authorize(query);
+  if (!lookup || !lookup->account) return lookup ? std::optional(lookup->refusal) : std::nullopt;
+  const bool changed = accounts_.SetAddress(lookup->account->name, query.address, query.now);
   return (changed ? "**" : "##") + query.address + Trailer(query.now);
 }
 
 std::optional<std::string> Exchange::Release(const Query& query) {
-  const auto fields = DecodeEnvelope(query.body);
-  if (!fields) return std::nullopt;
-  const auto account = accounts_.Find(fields->name);
-  if (!account) return "@@";
-  if (!PasswordMatches(account->passwordHash, fields->password)) return "!!";
-  if (account->machineId != fields->machineId) return "%%" + fields->name + Trailer(query.now);
-  accounts_.Remove(account->name);
+  const auto lookup = Authorize(query);
+  if (!lookup || !lookup->account) return lookup ? std::optional(lookup->refusal) : std::nullopt;
+  accounts_.Remove(lookup->account->name);
   return "^^";
 }
 

@@ -46,6 +46,11 @@ class Exchange {
                             const std::string& address, std::int64_t now);
 
  private:
+  struct Lookup {
+    std::optional<Account> account;
+    std::string refusal;  // when there is no account: the reply that says why
+  };
+  std::optional<Lookup> Authorize(const Query& query);
   std::string HashPassword(const std::string& password) const;
   bool PasswordMatches(const std::string& hash, const std::string& password) const;
 
