@@ -59,7 +59,6 @@ start_client() {
   client_pid=$!
 }
 log_has() { grep -q "$1" "$state/client.log"; }
-dialog_open() { xdotool search --onlyvisible --name "Register a Name" >/dev/null; }
 : >"$state/client.log"
 tail -n +1 -f "$state/client.log" | sed -u 's/^/log: /' &
 tail_pid=$!

@@ -109,6 +109,9 @@ pixel() {
   import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | sed -n '2s/^[^(]*(\([0-9,]*\)).*/\1/p'
 }
 
+# The registration dialog is open.
+dialog_open() { xdotool search --onlyvisible --name "Register a Name" >/dev/null; }
+
 # register NAME PASSWORD: fills the open registration dialog by keys and sends it.
 register() {
   local dialog

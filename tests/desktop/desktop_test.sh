@@ -35,7 +35,6 @@ end_client() {
 stored_reg() { python3 -c 'import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute("SELECT hex(data) FROM \"values\" WHERE name = \"REG\"").fetchone())' "$work/settings.db"; }
 log_has() { grep -q "$1" "$work/client.log"; }
 service_log_has() { grep -q "$1" "$work/service.log"; }
-dialog_open() { xdotool search --onlyvisible --name "Register a Name" >/dev/null; }
 
 # First start: the registration dialog; registered through keys; the success window; its Close sends
 # the first check; the account is stored and resolves.

@@ -8,6 +8,7 @@
 #include "fixtures/ChildProcess.h"
 #include "fixtures/FakeService.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/VersionRecord.h"
 #include "platform/SingleInstance.h"
 #include "update/SignedBuild.h"
 #include "update/Version.h"
@@ -19,20 +20,15 @@ using hwtest::ChildProcess;
 using hwtest::ReadFileText;
 using hwtest::Reply;
 using hwtest::TempDir;
+using hwtest::V;
 
 namespace fs = std::filesystem;
-
-// The version record as a build writes it into its program file (spelt in two pieces, so that this
-// test's own file carries no second record).
-std::string Record(const std::string& version) { return std::string("HOSTWARDEN-FILE") + "-VERSION:" + version + '\0'; }
 
 // A stand-in client: notes which one was started, and carries the record of its version after the
 // point where the shell stops reading.
 std::string StandInClient(const std::string& name, const std::string& version) {
-  return "#!/bin/sh\necho " + name + " > client-started\nexit 0\n" + Record(version);
+  return "#!/bin/sh\necho " + name + " > client-started\nexit 0\n" + hwtest::VersionRecord(version);
 }
-
-hw::VersionWords V(const char* text) { return hw::ParseVersion(text); }
 
 class SelfUpdate : public ::testing::Test {
  protected:
@@ -152,9 +148,9 @@ TEST_F(SelfUpdate, ClientHandsOverAndComesBackNew) {
 // in its file declines the build that the original takes.
 TEST_F(SelfUpdate, OwnVersionComesFromTheProgramFile) {
   std::string bytes = ReadFileText(program.File("Hostwarden"));
-  const auto at = bytes.find(Record("1.3.0.0"));
+  const auto at = bytes.find(hwtest::VersionRecord("1.3.0.0"));
   ASSERT_NE(at, std::string::npos);
-  bytes.replace(at, Record("1.3.0.9").size(), Record("1.3.0.9"));
+  bytes.replace(at, hwtest::VersionRecord("1.3.0.9").size(), hwtest::VersionRecord("1.3.0.9"));
   PlaceClient(bytes);
   for (int reply = 0; reply < 3; ++reply) service.Enqueue(Reply::Ok("2013\n6\n15\n10\n0\n0\n"));
   service.Enqueue(Reply::Ok("1.3.0.5"));

@@ -11,6 +11,7 @@
 #include "fixtures/ChildProcess.h"
 #include "fixtures/FakeService.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/VersionRecord.h"
 #include "update/Download.h"
 #include "update/ReplaceFile.h"
 #include "update/SignedBuild.h"
@@ -23,12 +24,7 @@ using hwtest::FakeService;
 using hwtest::ReadFileText;
 using hwtest::Reply;
 using hwtest::TempDir;
-
-hw::VersionWords V(const char* text) { return hw::ParseVersion(text); }
-
-// The record as a build writes it into its program file (the marker spelt in two pieces here, so
-// that this test's own file does not carry a second, misleading record).
-std::string Record(const std::string& version) { return std::string("HOSTWARDEN-FILE") + "-VERSION:" + version + '\0'; }
+using hwtest::V;
 
 TEST(OwnVersion, IsTheProjectVersionReadFromTheProgramFile) {
   EXPECT_EQ(hw::VersionText(hw::GetOwnVersion()), HW_BUILD_VERSION);
@@ -38,10 +34,10 @@ TEST(OwnVersion, RecordIsFoundWhereverItStandsInTheFile) {
   TempDir folder;
   const std::string block(1 << 20, 'x');
   const std::pair<const char*, std::string> cases[] = {
-      {"alone", Record("1.3.0.9")},
-      {"after a marker without a version", Record("") + "junk" + Record("2.0.1.0")},
-      {"across a block edge", std::string((1 << 20) - 10, 'x') + Record("1.4.0.0") + block},
-      {"at the end of a large file", block + block + Record("7.8.9.10")},
+      {"alone", hwtest::VersionRecord("1.3.0.9")},
+      {"after a marker without a version", hwtest::VersionRecord("") + "junk" + hwtest::VersionRecord("2.0.1.0")},
+      {"across a block edge", std::string((1 << 20) - 10, 'x') + hwtest::VersionRecord("1.4.0.0") + block},
+      {"at the end of a large file", block + block + hwtest::VersionRecord("7.8.9.10")},
   };
   const char* expected[] = {"1.3.0.9", "2.0.1.0", "1.4.0.0", "7.8.9.10"};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
