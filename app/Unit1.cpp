@@ -10,6 +10,7 @@
 #include "i18n/LangTable.h"
 #include "lifetime/LogStamp.h"
 #include "lifetime/ServerClock.h"
+#include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
 #include "shell/ProgramExit.h"
 #include "shell/WindowFont.h"
@@ -51,9 +52,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 }
 
 void TForm1::BuildBanner() {
-  Image1 = new QLabel(this);
+  Image1 = new PlainLabel(this);  // a picture, but never a label that renders markup
   Image1->setGeometry(1, 1, 400, 80);
-  Image1->setPixmap(QPixmap(":/banner.jpg"));
   Image1->setCursor(Qt::PointingHandCursor);
   Label5 = MakeBannerLabel(this, 8, true);
   Label6 = MakeBannerLabel(this, 20, false);
@@ -161,6 +161,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // Closing only hides the window; the program lives on behind the tray icon.
   event->ignore();
   hide();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  // The banner is decoded when the window is first shown: a client that only waits in the tray never
+  // loads the JPEG decoder.
+  if (Image1->pixmap().isNull()) Image1->setPixmap(LoadArtwork(":/banner.jpg"));
+  QWidget::showEvent(event);
 }
 
 void CopyToClipboard(const QString& text) { QGuiApplication::clipboard()->setText(text); }

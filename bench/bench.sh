@@ -75,7 +75,7 @@ measure_idle client "$build/bin/Hostwarden" "Host name updated"
 
 # CPU per update, counted in instructions (callgrind: the same figure on a loaded or an idle machine,
 # where the kernel's CPU times are only good to ten milliseconds). The client: N ticks less a run
-# that only starts and ends; its peak memory from the same runs without valgrind.
+# that only starts and ends.
 instructions() {
   valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$@" >/dev/null 2>&1 || true
   sed -n 's/^summary: *//p' "$work/callgrind.out"
@@ -88,8 +88,28 @@ measured_ticks=200
 base_ir=$(HOSTWARDEN_TEST_ACTIONS=Exit1 instructions "$build/bin/Hostwarden")
 ticks_ir=$(HOSTWARDEN_TEST_ACTIONS="Timer1*$measured_ticks,Exit1" instructions "$build/bin/Hostwarden")
 client_tick_ir=$(((ticks_ir - base_ir) / measured_ticks))
-base_peak=$(HOSTWARDEN_TEST_ACTIONS=Exit1 peak_kib "$build/bin/Hostwarden")
-ticks_peak=$(HOSTWARDEN_TEST_ACTIONS="Timer1*$ticks,Exit1" peak_kib "$build/bin/Hostwarden")
+
+# The soak: the client drives TICKS ticks right after its start-up and then rests. Its CPU time per
+# tick, and its resident memory at rest once they are done, beside the same client at rest after
+# start-up alone (measured above).
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }  # user and system time, in clock ticks
+updated_lines() { grep -c "Host name updated" "$work/soak.log" || true; }
+HOSTWARDEN_TEST_ACTIONS="Timer1*$ticks" "$build/bin/Hostwarden" 2>"$work/soak.log" &
+soak=$!
+wait_for 60 grep -q "Host name updated" "$work/soak.log"
+soak_cpu_start=$(cpu_ticks "$soak")
+soak_start=$(now_ms)
+until [ "$(updated_lines)" -gt "$ticks" ]; do
+  kill -0 "$soak" 2>/dev/null || { echo "bench: the client ended during the soak" >&2; exit 1; }
+  [ $(($(now_ms) - soak_start)) -lt $((ticks * 50 + 60000)) ] || { echo "bench: the soak takes too long" >&2; exit 1; }
+  sleep 1
+done
+soak_seconds=$(((($(now_ms) - soak_start) + 500) / 1000))
+client_tick_cpu_us=$((($(cpu_ticks "$soak") - soak_cpu_start) * 1000000 / $(getconf CLK_TCK) / ticks))
+sleep 3
+soak_rss=$(rss_kib "$soak")
+kill "$soak"
+wait "$soak" 2>/dev/null || true
 
 # inadyn and ddclient: one dyndns2 update each, as their own processes, several times.
 cat >"$work/inadyn.conf" <<EOF
@@ -135,11 +155,18 @@ result="bench/results/$(date +%Y-%m-%d).txt"
   echo "| resident memory at rest (KiB) | $client_rss | $floor_rss | $(ratio "$client_rss" "$floor_rss") |"
   echo "| wake-ups per minute at rest | $client_wakeups | $floor_wakeups | - |"
   echo
-  echo "| per update | instructions | ratio to inadyn | peak resident memory (KiB) |"
+  echo "| per update | instructions | ratio to inadyn | resident memory (KiB) |"
   echo "|---|---|---|---|"
-  echo "| Hostwarden, one tick (clock twice, version, check) | $client_tick_ir | $(ratio "$client_tick_ir" "$inadyn_ir") | $ticks_peak after $ticks ticks, $base_peak for start and end alone |"
-  echo "| inadyn, one run with one update | $inadyn_ir | 1.00 | $inadyn_rss |"
-  echo "| ddclient, one run with one update | $ddclient_ir | $(ratio "$ddclient_ir" "$inadyn_ir") | $ddclient_rss |"
+  echo "| Hostwarden, one tick (clock twice, version, check) | $client_tick_ir | $(ratio "$client_tick_ir" "$inadyn_ir") | $client_rss at rest after start-up |"
+  echo "| inadyn, one run with one update | $inadyn_ir | 1.00 | $inadyn_rss, the run's peak |"
+  echo "| ddclient, one run with one update | $ddclient_ir | $(ratio "$ddclient_ir" "$inadyn_ir") | $ddclient_rss, the run's peak |"
+  echo
+  echo "| soak: $ticks ticks in $soak_seconds s | value |"
+  echo "|---|---|"
+  echo "| CPU time per tick (user and system, microseconds) | $client_tick_cpu_us |"
+  echo "| resident memory at rest after start-up (KiB) | $client_rss |"
+  echo "| resident memory at rest after the ticks (KiB) | $soak_rss |"
+  echo "| growth (KiB; the log holds its bound of 1000 lines) | $((soak_rss - client_rss)) |"
   echo
   echo "dyndns2 updates the service answered (inadyn and ddclient): $updates"
 } | tee "$result"

@@ -11,6 +11,7 @@
 #include "lifetime/ClosingSchedule.h"
 #include "platform/UserLanguage.h"
 #include "settings/SettingsStore.h"
+#include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
 #include "shell/ProgramExit.h"
 #include "shell/WindowFont.h"
@@ -47,7 +48,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   fuchsia.setColor(QPalette::Window, QColor(255, 0, 255));
   setPalette(fuchsia);
 
-  const QPixmap background(":/notice.png");
+  const QPixmap background = LoadArtwork(":/notice.png");
   JvImage1 = Place(new QLabel(this), 0, 0, 254, 200);
   JvImage1->setPixmap(background);
   // The artwork's transparent corners (and the column right of it) are see-through: shape the window.

@@ -1,14 +1,15 @@
 #include "update/Download.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 
 #include "common/AppError.h"
 #include "platform/FileErrors.h"
+#include "update/CurlLibrary.h"
 
 namespace hw {
 namespace {
@@ -41,22 +42,26 @@ size_t WriteChunk(char* data, size_t size, size_t count, void* context) {
 }
 
 void Fetch(const std::string& url, const std::string& agent, const DownloadLimits& limits, Target& target) {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  if (!initialised) return;
-  const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
-  if (!curl) return;
-  CURL* handle = curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_USERAGENT, agent.c_str());
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kChunkBytes);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteChunk);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &target);
-  curl_easy_perform(handle);  // its result is not looked at: a failed transfer ends like the data's end
+  std::string loadError;
+  const CurlLibrary* curl = LoadCurl(loadError);
+  if (!curl) {  // a transfer that cannot start ends as a failed one; the reason goes to the journal
+    std::fprintf(stderr, "Download not started: %s\n", loadError.c_str());
+    return;
+  }
+  const std::unique_ptr<CURL, void (*)(CURL*)> handle(curl->easyInit(), curl->easyCleanup);
+  if (!handle) return;
+  const auto set = [&](CURLoption option, auto value) { curl->easySetopt(handle.get(), option, value); };
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_USERAGENT, agent.c_str());
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_BUFFERSIZE, kChunkBytes);
+  set(CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+  set(CURLOPT_WRITEFUNCTION, &WriteChunk);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&target));
+  curl->easyPerform(handle.get());  // its result is not looked at: a failed transfer ends like the data's end
 }
 
 }  // namespace

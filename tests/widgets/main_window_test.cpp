@@ -95,6 +95,7 @@ TEST(MainWindow, CentredWhenFirstShownThenWhereTheUserLeftIt) {
   form.Show1->trigger();
   const QPoint screenCentre = QGuiApplication::primaryScreen()->geometry().center();
   EXPECT_EQ(form.frameGeometry().center(), screenCentre);
+  EXPECT_EQ(form.Image1->pixmap().size(), QSize(400, 80)) << "the banner, decoded at the first show";
 
   form.move(40, 50);
   form.close();
