@@ -1,7 +1,7 @@
 #include "update/Version.h"
 
 #include <fstream>
-#include <vector>
+#include <memory>
 
 #include "BuildConfig.h"
 #include "common/IntegerText.h"
@@ -65,20 +65,19 @@ std::string VersionText(const VersionWords& version) {
 
 std::optional<VersionWords> FileVersionOf(const std::string& programFile) {
   std::ifstream in(programFile, std::ios::binary);
-  // Read in blocks, each after the tail of the one before, so a record across a block edge is found.
-  constexpr std::size_t kBlock = 1 << 20;
+  // Read in blocks, each after the tail of the one before, so a record across a block edge is found;
+  // the search ends at the block that holds the record, which every tick reads again.
   const std::size_t overlap = kRecordMarker.size() + kLongestVersionText + 1;
-  std::vector<char> buffer(overlap + kBlock);
+  const auto buffer = std::make_unique_for_overwrite<char[]>(overlap + kVersionScanBlock);
   std::size_t kept = 0;
   while (in) {
-    in.read(buffer.data() + kept, static_cast<std::streamsize>(kBlock));
+    in.read(buffer.get() + kept, static_cast<std::streamsize>(kVersionScanBlock));
     const std::size_t filled = kept + static_cast<std::size_t>(in.gcount());
-    const std::string_view bytes(buffer.data(), filled);
+    const std::string_view bytes(buffer.get(), filled);
     for (auto at = bytes.find(kRecordMarker); at != std::string_view::npos; at = bytes.find(kRecordMarker, at + 1))
       if (auto version = RecordAt(bytes.substr(at + kRecordMarker.size()))) return version;
     kept = std::min(overlap, filled);
-    std::copy(buffer.begin() + static_cast<long>(filled - kept), buffer.begin() + static_cast<long>(filled),
-              buffer.begin());
+    std::copy(buffer.get() + (filled - kept), buffer.get() + filled, buffer.get());
   }
   return std::nullopt;
 }

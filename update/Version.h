@@ -26,6 +26,9 @@ bool IsNewerVersion(const VersionWords& own, const VersionWords& offered);
 // "1.3.0.0".
 std::string VersionText(const VersionWords& version);
 
+// The reading unit of FileVersionOf, in bytes.
+inline constexpr std::size_t kVersionScanBlock = 64 * 1024;
+
 // The version recorded in a program file of this project when it was built; nothing when the file
 // holds no record (or cannot be read).
 std::optional<VersionWords> FileVersionOf(const std::string& programFile);

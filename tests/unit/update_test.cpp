@@ -32,12 +32,12 @@ TEST(OwnVersion, IsTheProjectVersionReadFromTheProgramFile) {
 
 TEST(OwnVersion, RecordIsFoundWhereverItStandsInTheFile) {
   TempDir folder;
-  const std::string block(1 << 20, 'x');
+  const std::string block(hw::kVersionScanBlock, 'x');
   const std::pair<const char*, std::string> cases[] = {
       {"alone", hwtest::VersionRecord("1.3.0.9")},
       {"after a marker without a version", hwtest::VersionRecord("") + "junk" + hwtest::VersionRecord("2.0.1.0")},
-      {"across a block edge", std::string((1 << 20) - 10, 'x') + hwtest::VersionRecord("1.4.0.0") + block},
-      {"at the end of a large file", block + block + hwtest::VersionRecord("7.8.9.10")},
+      {"across a block edge", std::string(hw::kVersionScanBlock - 10, 'x') + hwtest::VersionRecord("1.4.0.0") + block},
+      {"at the end of a large file", std::string(20 * block.size(), 'x') + hwtest::VersionRecord("7.8.9.10")},
   };
   const char* expected[] = {"1.3.0.9", "2.0.1.0", "1.4.0.0", "7.8.9.10"};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
