@@ -146,7 +146,7 @@ void TForm2::BuildButtons() {
 void TForm2::FormCreate() {
   Button1->setText(QString::fromStdString(Form1->GetLangStr("8")));
   Button2->setText(QString::fromStdString(Form1->GetLangStr("9")));
-  setWindowTitle(" " + QString::fromStdString(Form1->GetLangStr("1")));
+  setWindowTitle(QString::fromStdString(" " + Form1->GetLangStr("1")));
   Label1->setText(QString::fromStdString(Form1->GetLangStr("1")));
   Label2->setText(QString::fromStdString(Form1->GetLangStr("5")));
   Label3->setText(QString::fromStdString(Form1->GetLangStr("6")));

@@ -10,8 +10,7 @@ HttpTarget ParseHttpUrl(const std::string& url) {
   if (const auto scheme = rest.find("://"); scheme != std::string::npos) rest.erase(0, scheme + 3);
   rest = rest.substr(0, rest.find('#'));  // a fragment never goes on the wire
   const auto slash = rest.find_first_of("/?");
-  // Appended rather than a literal + string, which GCC 12 at -O3 wrongly warns of (-Wrestrict).
-  if (slash != std::string::npos) target.path = std::string(rest[slash] == '/' ? "" : "/").append(rest, slash);
+  if (slash != std::string::npos) target.path = (rest[slash] == '/' ? "" : "/") + rest.substr(slash);
   std::string authority = rest.substr(0, slash);
   if (const auto colon = authority.rfind(':'); colon != std::string::npos) {
     const char* digits = authority.data() + colon + 1;
