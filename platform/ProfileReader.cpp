@@ -1,8 +1,8 @@
 #include "platform/ProfileReader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -27,10 +27,27 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string_view TrimLine(std::string_view text) { return Trim(text, kBlanks); }
 
+void ReportCut(const std::string& file) {
+  static bool reported = false;
+  if (reported) return;
+  reported = true;
+  std::fprintf(stderr, "%s: only the first %zu bytes are read\n", file.c_str(), kProfileFileLimit);
+}
+
 std::string ReadFileBytes(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return {};
-  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string bytes;
+  char chunk[16 * 1024];
+  while (bytes.size() <= kProfileFileLimit) {
+    in.read(chunk, sizeof chunk);
+    if (in.gcount() <= 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
+  if (bytes.size() > kProfileFileLimit) {
+    bytes.resize(kProfileFileLimit);
+    ReportCut(file);
+  }
   if (bytes.starts_with(kUtf8Bom)) bytes.erase(0, kUtf8Bom.size());
   return bytes;
 }

@@ -17,6 +17,11 @@ namespace hw {
 // The longest text a lookup returns, in bytes; longer texts are cut.
 inline constexpr std::size_t kProfileTextLimit = 2047;
 
+// The part of a file that is read, in bytes: what lies beyond is ignored, as if the file ended
+// there, and standard error says so once. A text file of a few kilobytes thus never makes a lookup
+// read and parse whatever large file has taken its name.
+inline constexpr std::size_t kProfileFileLimit = 1024 * 1024;
+
 // The key names of the section, in file order (comments and blank lines are not keys).
 std::vector<std::string> ProfileSectionKeys(const std::string& file, const std::string& section);
 

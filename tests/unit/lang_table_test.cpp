@@ -167,6 +167,18 @@ TEST(ProfileSectionKeys, ListsKeysInFileOrderWithoutCommentsOrBlankLines) {
   EXPECT_TRUE(hw::ProfileSectionKeys(folder.File("none.ini"), "1033").empty());
 }
 
+// A file far larger than any text file is read up to its bound; what lies beyond is not found.
+TEST(ProfileString, ReadsAFileOnlyUpToItsBound) {
+  hwtest::TempDir folder;
+  const std::string filler = "; " + std::string(hw::kProfileFileLimit, 'x') + "\n";
+  const std::string file = folder.Write("big.ini", "[1033]\n1=near\n" + filler + "[1031]\n1=beyond\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(hw::ProfileString(file, "1033", "1"), "near");
+  EXPECT_EQ(hw::ProfileString(file, "1031", "1"), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            file + ": only the first " + std::to_string(hw::kProfileFileLimit) + " bytes are read\n");
+}
+
 TEST(LookupLangStr, MissingFileGivesEmptyTextOrTheParam) {
   hwtest::TempDir folder;
   const std::string file = folder.File("lang.ini");
