@@ -111,23 +111,35 @@ soak_rss=$(rss_kib "$soak")
 kill "$soak"
 wait "$soak" 2>/dev/null || true
 
-# inadyn and ddclient: one dyndns2 update each, as their own processes, several times.
+# inadyn and ddclient, configured for the service's dyndns2 interface. Each asks a script of its
+# own for this machine's address, which names a new one at every call, so that every check ends
+# in an update.
+address_script() {  # address_script NAME: the path of a new-address script with its own count
+  cat >"$work/$1" <<'EOF'
+#!/bin/sh
+n=$(cat "$0.count" 2>/dev/null || echo 0); n=$((n + 1)); echo $n >"$0.count"
+echo "198.51.100.$((n % 250 + 1))"
+EOF
+  chmod +x "$work/$1"
+  echo "$work/$1"
+}
 cat >"$work/inadyn.conf" <<EOF
-period = 60
+period = 5
 custom bench {
     username = bench
     password = secret1
     ddns-server = 127.0.0.1:$hw_service_port
     ddns-path = "/nic/update?hostname=%h&myip=%i"
     hostname = bench.hostwarden.test
-    checkip-command = "/bin/echo 198.51.100.8"
+    checkip-command = "$(address_script inadyn-address)"
     ssl = false
 }
 EOF
 cat >"$work/ddclient.conf" <<EOF
-daemon=0
+daemon=60
+foreground=yes
 ssl=no
-use=cmd, cmd='/bin/echo 198.51.100.9'
+use=cmd, cmd='$(address_script ddclient-address)'
 protocol=dyndns2
 server=127.0.0.1:$hw_service_port
 login=bench
@@ -135,12 +147,44 @@ password=secret1
 bench.hostwarden.test
 EOF
 chmod 600 "$work/ddclient.conf"
+
+# One run with one update each, as its own process, in instructions like the client's tick.
 inadyn_run=(inadyn --once --foreground -f "$work/inadyn.conf" --cache-dir="$work")
 ddclient_run=(ddclient -daemon=0 -force -file "$work/ddclient.conf" -cache "$work/ddclient.cache")
 inadyn_ir=$(instructions "${inadyn_run[@]}")
 inadyn_rss=$(peak_kib "${inadyn_run[@]}")
 ddclient_ir=$(instructions "${ddclient_run[@]}")
 ddclient_rss=$(peak_kib "${ddclient_run[@]}")
+
+# Both as daemons side by side, inadyn every 5 s and ddclient every 60 s (its shortest period), for
+# two minutes after each one's first update: CPU time per update (the daemon's own, not the address
+# script's) and resident memory at rest at the end.
+daemon_window=${BENCH_DAEMON_WINDOW:-125}
+mkdir -p "$work/inadyn-cache"
+inadyn --foreground -f "$work/inadyn.conf" --cache-dir="$work/inadyn-cache" -l info 2>"$work/inadyn.log" &
+inadyn_pid=$!
+# PERLIO=:unix: ddclient's messages reach its log as they are written, not when it ends.
+PERLIO=:unix ddclient -file "$work/ddclient.conf" -cache "$work/ddclient-daemon.cache" -pid "$work/ddclient.pid" \
+  >"$work/ddclient.log" 2>&1 &
+ddclient_pid=$!
+inadyn_done() { grep -c "Successful alias table update" "$work/inadyn.log" || true; }
+ddclient_done() { grep -c "SUCCESS: *updating" "$work/ddclient.log" || true; }
+wait_for 60 grep -q "Successful alias table update" "$work/inadyn.log"
+inadyn_cpu=$(cpu_ticks "$inadyn_pid") inadyn_first=$(inadyn_done)
+wait_for 60 grep -q "SUCCESS" "$work/ddclient.log"
+ddclient_cpu=$(cpu_ticks "$ddclient_pid") ddclient_first=$(ddclient_done)
+sleep "$daemon_window"
+per_update_us() {  # per_update_us PID CPU-AT-START UPDATES
+  echo $((($(cpu_ticks "$1") - $2) * 1000000 / $(getconf CLK_TCK) / ($3 > 0 ? $3 : 1)))
+}
+inadyn_updates=$(($(inadyn_done) - inadyn_first))
+ddclient_updates=$(($(ddclient_done) - ddclient_first))
+inadyn_update_us=$(per_update_us "$inadyn_pid" "$inadyn_cpu" "$inadyn_updates")
+ddclient_update_us=$(per_update_us "$ddclient_pid" "$ddclient_cpu" "$ddclient_updates")
+inadyn_daemon_rss=$(rss_kib "$inadyn_pid")
+ddclient_daemon_rss=$(rss_kib "$ddclient_pid")
+kill "$inadyn_pid" "$ddclient_pid"
+wait "$inadyn_pid" "$ddclient_pid" 2>/dev/null || true
 updates=$(grep -c "GET /nic/update 200" "$work/service.log" || true)
 
 ratio() { python3 -c "print(f'{${1:-0} / ${2:-1}:.2f}')"; }
@@ -163,10 +207,15 @@ result="bench/results/$(date +%Y-%m-%d).txt"
   echo
   echo "| soak: $ticks ticks in $soak_seconds s | value |"
   echo "|---|---|"
-  echo "| CPU time per tick (user and system, microseconds) | $client_tick_cpu_us |"
   echo "| resident memory at rest after start-up (KiB) | $client_rss |"
   echo "| resident memory at rest after the ticks (KiB) | $soak_rss |"
   echo "| growth (KiB; the log holds its bound of 1000 lines) | $((soak_rss - client_rss)) |"
+  echo
+  echo "| running on, per update | CPU time (user and system, microseconds) | ratio to inadyn | resident memory at rest (KiB) |"
+  echo "|---|---|---|---|"
+  echo "| Hostwarden, one tick of the soak | $client_tick_cpu_us | $(ratio "$client_tick_cpu_us" "$inadyn_update_us") | $soak_rss |"
+  echo "| inadyn daemon, every 5 s: $inadyn_updates updates | $inadyn_update_us | 1.00 | $inadyn_daemon_rss |"
+  echo "| ddclient daemon, every 60 s: $ddclient_updates updates | $ddclient_update_us | $(ratio "$ddclient_update_us" "$inadyn_update_us") | $ddclient_daemon_rss |"
   echo
   echo "dyndns2 updates the service answered (inadyn and ddclient): $updates"
 } | tee "$result"

@@ -8,8 +8,21 @@
 #include "i18n/LangTable.h"
 #include "platform/ProfileReader.h"
 
+namespace {
+
+// The file each input is written to: in memory where the machine has a tmpfs, as the reader opens
+// it ten times per input; removed when the fuzzer ends.
+struct ScratchFile {
+  std::string path = std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/hostwarden-fuzz-lang-" +
+                     std::to_string(::getpid()) + ".ini";
+  ~ScratchFile() { std::remove(path.c_str()); }
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string file = "/tmp/hostwarden-fuzz-lang-" + std::to_string(::getpid()) + ".ini";
+  static const ScratchFile scratch;
+  const std::string& file = scratch.path;
   if (FILE* out = std::fopen(file.c_str(), "wb")) {
     std::fwrite(data, 1, size, out);
     std::fclose(out);

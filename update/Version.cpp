@@ -1,5 +1,7 @@
 #include "update/Version.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <memory>
 
@@ -82,9 +84,31 @@ std::optional<VersionWords> FileVersionOf(const std::string& programFile) {
   return std::nullopt;
 }
 
+bool FileStamp::operator==(const FileStamp& other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+}
+
+std::optional<FileStamp> FileStamp::Of(const std::string& file) {
+  struct stat status {};
+  if (::stat(file.c_str(), &status) != 0) return std::nullopt;
+  return FileStamp{status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+}
+
+VersionWords FileVersionReader::Read(const std::string& file) {
+  const std::optional<FileStamp> stamp = FileStamp::Of(file);
+  if (!stamp || file != file_ || stamp != stamp_) {
+    version_ = FileVersionOf(file).value_or(VersionWords{});
+    file_ = file;
+    stamp_ = stamp;
+  }
+  return version_;
+}
+
 VersionWords GetOwnVersion() {
   (void)hw_file_version_record;
-  return FileVersionOf(ProgramFile()).value_or(VersionWords{});
+  static FileVersionReader reader;  // every tick asks
+  return reader.Read(ProgramFile());
 }
 
 }  // namespace hw

@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/stat.h>
+
 #include <compare>
 #include <cstdint>
 #include <optional>
@@ -33,8 +35,32 @@ inline constexpr std::size_t kVersionScanBlock = 64 * 1024;
 // holds no record (or cannot be read).
 std::optional<VersionWords> FileVersionOf(const std::string& programFile);
 
+// What tells one state of a file from another: a file replaced by a rename has a new inode, one
+// rewritten in place a new size or modification time.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  bool operator==(const FileStamp& other) const;
+  static std::optional<FileStamp> Of(const std::string& file);  // nothing when it cannot be read
+};
+
+// FileVersionOf (nothing found: all zero), searched again only when the file is another one or
+// has changed since the last search.
+class FileVersionReader {
+ public:
+  VersionWords Read(const std::string& file);
+
+ private:
+  std::string file_;
+  std::optional<FileStamp> stamp_;
+  VersionWords version_{};
+};
+
 // The running program's own version, read back from its own file, so a replaced file reports its
-// own version. The record is always there: it is built into every program that can ask.
+// own version; the file is searched again whenever it changed (inode, size or modification time)
+// since the last search. The record is always there: it is built into every program that can ask.
 VersionWords GetOwnVersion();
 
 }  // namespace hw

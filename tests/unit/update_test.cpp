@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "BuildConfig.h"
 #include "common/AppError.h"
@@ -47,6 +48,33 @@ TEST(OwnVersion, RecordIsFoundWhereverItStandsInTheFile) {
   }
   EXPECT_FALSE(hw::FileVersionOf(folder.Write("plain", "no record here")).has_value());
   EXPECT_FALSE(hw::FileVersionOf(folder.File("missing")).has_value());
+}
+
+// The program file is searched once and again whenever it is no longer the file searched last.
+TEST(OwnVersion, ReaderSearchesAgainOnlyAfterTheFileChanged) {
+  TempDir folder;
+  hw::FileVersionReader reader;
+  const std::string file = folder.Write("program", "head" + hwtest::VersionRecord("1.3.0.1"));
+  EXPECT_EQ(hw::VersionText(reader.Read(file)), "1.3.0.1");
+
+  struct Change {
+    const char* name;
+    std::function<void()> apply;
+    const char* expected;
+  };
+  const Change changes[] = {
+      {"replaced by a rename, same size",
+       [&] { std::filesystem::rename(folder.Write("next", "head" + hwtest::VersionRecord("1.3.0.2")), file); },
+       "1.3.0.2"},
+      {"rewritten in place, another size", [&] { folder.Write("program", hwtest::VersionRecord("1.3.0.3")); },
+       "1.3.0.3"},
+      {"removed", [&] { std::filesystem::remove(file); }, "0.0.0.0"},
+  };
+  for (const Change& change : changes) {
+    change.apply();
+    EXPECT_EQ(hw::VersionText(reader.Read(file)), change.expected) << change.name;
+  }
+  EXPECT_EQ(hw::VersionText(reader.Read(folder.Write("other", hwtest::VersionRecord("2.0.0.0")))), "2.0.0.0");
 }
 
 TEST(Version, NewerComparesPartByPart) {
