@@ -92,12 +92,14 @@ client_tick_ir=$(((ticks_ir - base_ir) / measured_ticks))
 # The soak: the client drives TICKS ticks right after its start-up and then rests. Its CPU time per
 # tick, and its resident memory at rest once they are done, beside the same client at rest after
 # start-up alone (measured above).
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }  # user and system time, in clock ticks
+# CPU time in microseconds: the scheduler's account of the time the process's threads ran, to the
+# nanosecond (user and system time in /proc/PID/stat are counted in 10 ms steps).
+cpu_us() { cat /proc/"$1"/task/*/schedstat | awk '{ n += $1 } END { printf "%d\n", n / 1000 }'; }
 updated_lines() { grep -c "Host name updated" "$work/soak.log" || true; }
 HOSTWARDEN_TEST_ACTIONS="Timer1*$ticks" "$build/bin/Hostwarden" 2>"$work/soak.log" &
 soak=$!
 wait_for 60 grep -q "Host name updated" "$work/soak.log"
-soak_cpu_start=$(cpu_ticks "$soak")
+soak_cpu_start=$(cpu_us "$soak")
 soak_start=$(now_ms)
 until [ "$(updated_lines)" -gt "$ticks" ]; do
   kill -0 "$soak" 2>/dev/null || { echo "bench: the client ended during the soak" >&2; exit 1; }
@@ -105,7 +107,7 @@ until [ "$(updated_lines)" -gt "$ticks" ]; do
   sleep 1
 done
 soak_seconds=$(((($(now_ms) - soak_start) + 500) / 1000))
-client_tick_cpu_us=$((($(cpu_ticks "$soak") - soak_cpu_start) * 1000000 / $(getconf CLK_TCK) / ticks))
+client_tick_cpu_us=$((($(cpu_us "$soak") - soak_cpu_start) / ticks))
 sleep 3
 soak_rss=$(rss_kib "$soak")
 kill "$soak"
@@ -170,12 +172,12 @@ ddclient_pid=$!
 inadyn_done() { grep -c "Successful alias table update" "$work/inadyn.log" || true; }
 ddclient_done() { grep -c "SUCCESS: *updating" "$work/ddclient.log" || true; }
 wait_for 60 grep -q "Successful alias table update" "$work/inadyn.log"
-inadyn_cpu=$(cpu_ticks "$inadyn_pid") inadyn_first=$(inadyn_done)
+inadyn_cpu=$(cpu_us "$inadyn_pid") inadyn_first=$(inadyn_done)
 wait_for 60 grep -q "SUCCESS" "$work/ddclient.log"
-ddclient_cpu=$(cpu_ticks "$ddclient_pid") ddclient_first=$(ddclient_done)
+ddclient_cpu=$(cpu_us "$ddclient_pid") ddclient_first=$(ddclient_done)
 sleep "$daemon_window"
 per_update_us() {  # per_update_us PID CPU-AT-START UPDATES
-  echo $((($(cpu_ticks "$1") - $2) * 1000000 / $(getconf CLK_TCK) / ($3 > 0 ? $3 : 1)))
+  echo $((($(cpu_us "$1") - $2) / ($3 > 0 ? $3 : 1)))
 }
 inadyn_updates=$(($(inadyn_done) - inadyn_first))
 ddclient_updates=$(($(ddclient_done) - ddclient_first))
@@ -211,7 +213,7 @@ result="bench/results/$(date +%Y-%m-%d).txt"
   echo "| resident memory at rest after the ticks (KiB) | $soak_rss |"
   echo "| growth (KiB; the log holds its bound of 1000 lines) | $((soak_rss - client_rss)) |"
   echo
-  echo "| running on, per update | CPU time (user and system, microseconds) | ratio to inadyn | resident memory at rest (KiB) |"
+  echo "| running on, per update | CPU time (microseconds) | ratio to inadyn | resident memory at rest (KiB) |"
   echo "|---|---|---|---|"
   echo "| Hostwarden, one tick of the soak | $client_tick_cpu_us | $(ratio "$client_tick_cpu_us" "$inadyn_update_us") | $soak_rss |"
   echo "| inadyn daemon, every 5 s: $inadyn_updates updates | $inadyn_update_us | 1.00 | $inadyn_daemon_rss |"
