@@ -74,6 +74,11 @@ check "its middle shows the notice" test "$(pixel $((notice_x + 128)) $((notice_
 # Release from the main window, confirmed: the unregistered state, and the name no longer resolves.
 tray_double_click
 check "a double click on the tray icon shows the main window" wait_for 20 has_window "Orvane DDNS Client"
+sleep 0.5  # let the window manager map and paint it
+read -r main_x main_y <<<"$(origin "$(window "Orvane DDNS Client")")"
+# The banner is decoded at the window's first show: its artwork, not the window's plain background
+# (the strip between the banner and the buttons), fills its left part.
+check "the banner shows its picture" test "$(pixel $((main_x + 100)) $((main_y + 40)))" != "$(pixel $((main_x + 395)) $((main_y + 88)))"
 click_in "$(window "Orvane DDNS Client")" 200 108  # Release this Domain
 check "the release asks first" wait_for 20 has_window Dialog
 xdotool key Return  # OK, the box's default button
