@@ -15,6 +15,7 @@
 #include "lifetime/DateTime.h"
 #include "shell/ClickableLabel.h"
 #include "shell/PeriodTimer.h"
+#include "update/VersionsPassedOver.h"
 
 namespace hw {
 
@@ -63,9 +64,12 @@ class TForm1 : public QWidget {
   // The service's current client version: its whole reply when it is newer than this program's
   // own, else empty (also when the request failed, which is logged).
   std::string CheckVersion();
-  // Downloads the offered build beside the program, starts the updater and ends the program;
-  // nothing when a downloaded build is already waiting.
-  void HandOffUpdate();
+  // Takes up the build that `offered` (CheckVersion's text) names: downloads it beside the program,
+  // checks it as the updater will, starts the updater and ends the program. True when the program
+  // now ends. Nothing happens, and the tick goes on, when a downloaded build waits already, when
+  // this copy cannot update itself (not its own folder to write, no trusted key: said once a run),
+  // or when that version was refused before in this run; a refused build is removed and logged.
+  bool HandOffUpdate(const std::string& offered);
 
   // Handlers.
   void Show1Click();
@@ -111,6 +115,8 @@ class TForm1 : public QWidget {
 
   void LoadAccountAndStart();
   void Tick();
+  bool MayUpdateHere(const std::string& version);
+  static bool UpdateFileWaits();
   void ScrollLogToNewest();
   void TrimLog();
   void ApplyReply(const std::string& reply);
@@ -118,6 +124,8 @@ class TForm1 : public QWidget {
 
   bool placed_ = false;
   bool cycleBoxOpen_ = false;  // an error box of the update cycle is showing
+  bool handingOff_ = false;    // a download and its check are under way
+  VersionsPassedOver passedOver_;
 };
 
 extern TForm1* Form1;

@@ -1,7 +1,10 @@
 // The update cycle: every ten minutes the account's host name is refreshed, the closing schedule
 // followed and a newer build taken up.
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "app/Unit1.h"
 #include "common/AppError.h"
@@ -13,8 +16,12 @@
 #include "platform/UserLanguage.h"
 #include "shell/ErrorDisplay.h"
 #include "shell/ProgramExit.h"
+#include "shell/TestBuild.h"
+#include "update/BuildFile.h"
 #include "update/Download.h"
+#include "update/TrustedKey.h"
 #include "update/UpdateFiles.h"
+#include "update/UpdateFolder.h"
 #include "update/Version.h"
 
 namespace hw {
@@ -54,7 +61,9 @@ void TForm1::Tick() {
     NoticeTicks = 0;
   }
   ++NoticeTicks;
-  if (!CheckVersion().empty()) return HandOffUpdate();
+  // A newer build never holds back the check: unless the program ends for the updater, the tick goes on.
+  const std::string offered = CheckVersion();
+  if (!offered.empty() && HandOffUpdate(offered)) return;
   if (UserName.size() > 2 && Password.size() > 5) SendQuery(MachineId, "check");
   PromoteLoader();
   ScrollLogToNewest();
@@ -75,13 +84,56 @@ std::string TForm1::CheckVersion() {
   return IsNewerVersion(GetOwnVersion(), offered) ? reply : std::string();
 }
 
-void TForm1::HandOffUpdate() {
-  if (::access(kUpdateFile, F_OK) == 0) return;  // a build waits already; the updater decides on it
+bool TForm1::HandOffUpdate(const std::string& offered) {
+  // A build waits already (the updater decides on it), or a tick that runs inside this one's wait.
+  if (handingOff_ || UpdateFileWaits()) return false;
+  const std::string version = VersionText(ParseVersion(offered.substr(0, kVersionTextLength)));
+  if (passedOver_.Contains(version) || !MayUpdateHere(version)) return false;
+  const struct Busy {
+    bool& flag;
+    explicit Busy(bool& f) : flag(f) { flag = true; }
+    ~Busy() { flag = false; }
+  } busy(handingOff_);
   // The reply is appended unchanged, line end and all: the service names its builds that way.
   const std::string url = ServiceUrl(Endpoint::Download) + CheckVersion();
   DownloadToFile(url, kUpdateFile, ProgramFileName());
+  // Checked here as the updater will check it: a build it would refuse must not end the program,
+  // or the client would go and come back every ten minutes.
+  std::string refusal;
+  if (!CheckBuildFile(kUpdateFile, GetOwnVersion(), refusal)) {
+    RemoveBuildFile(kUpdateFile);
+    passedOver_.Add(version);
+    std::fprintf(stderr, "Hostwarden: the build of version %s was refused: %s\n", version.c_str(), refusal.c_str());
+    AddLogLine(LogStamp() + " " + GetLangStr("30", version));
+    return false;
+  }
+  TraceLine("starting the updater");
   StartDetached(std::string("./") + kLoaderFile, ".");  // a missing updater is not reported
   RequestProgramExit();
+  return true;
+}
+
+bool TForm1::MayUpdateHere(const std::string& version) {
+  const char* why = nullptr;
+  switch (UpdateFolderAccess(".")) {
+    case FolderAccess::NotWritable: why = "29"; break;  // installed: the package manager's to update
+    case FolderAccess::WritableByOthers: why = "31"; break;
+    case FolderAccess::OwnAndWritable: break;
+  }
+  if (why) {
+    AddLogLine(LogStamp() + " " + GetLangStr(why, version));
+  } else if (TrustedUpdateKey().empty()) {
+    std::fprintf(stderr, "Hostwarden: version %s is offered, but this build trusts no update key\n", version.c_str());
+  } else {
+    return true;
+  }
+  passedOver_.Add(version);  // said once a run
+  return false;
+}
+
+bool TForm1::UpdateFileWaits() {
+  struct stat status {};
+  return ::lstat(kUpdateFile, &status) == 0;  // whatever it is, a link included
 }
 
 void TForm1::ScrollLogToNewest() {

@@ -5,10 +5,10 @@
 #include <exception>
 #include <string>
 
-#include "BuildConfig.h"
 #include "loader/Updater.h"
 #include "platform/ProgramFolder.h"
 #include "platform/TestSwitches.h"
+#include "update/TrustedKey.h"
 
 int main() {
   try {
@@ -16,9 +16,9 @@ int main() {
     // A test build trusts the key its test names, and waits for the client as long as the test says.
     const char* testKey = hw::TestSwitch("HOSTWARDEN_TEST_UPDATE_KEY");
     const char* testWait = hw::TestSwitch("HOSTWARDEN_TEST_LOADER_WAIT_MS");
-    const std::string key = testKey ? testKey : hw::build::kUpdatePublicKey;
+    if (testKey) hw::SetTrustedUpdateKey(testKey);
     const int waitMs = testWait ? std::atoi(testWait) : 60000;
-    const std::string outcome = hw::RunUpdater(key, waitMs);
+    const std::string outcome = hw::RunUpdater(waitMs);
     std::fprintf(stderr, "loader: %s\n", outcome.c_str());
     hw::TestTraceLine("loader: " + outcome);
     return 0;

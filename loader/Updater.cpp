@@ -3,17 +3,17 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "common/AppError.h"
 #include "platform/DetachedProcess.h"
 #include "platform/SingleInstance.h"
 #include "platform/TestSwitches.h"
+#include "update/BuildFile.h"
 #include "update/ReplaceFile.h"
 #include "update/SignedBuild.h"
 #include "update/UpdateFiles.h"
+#include "update/UpdateFolder.h"
 
 namespace hw {
 namespace {
@@ -31,20 +31,12 @@ bool WaitForClientEnd(SingleInstanceLock& guard, int waitMs) {
   return true;
 }
 
-// At most one byte more than the largest signed build, so a larger file is seen as such.
-std::string ReadUpdateFile() {
-  std::ifstream in(kUpdateFile, std::ios::binary);
-  std::string bytes(kBuildHeaderBytes + kMaxPayloadBytes + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return bytes;
-}
-
-std::string InstallUpdate(const std::string& publicKeyHex) {
-  const std::string publicKey = BytesOfHex(publicKeyHex).value_or("");
+std::string InstallUpdate() {
+  if (UpdateFolderAccess(".") == FolderAccess::WritableByOthers)
+    return "refused to work in a program folder that others may write";
   const VersionWords installed = FileVersionOf(kClientFile).value_or(VersionWords{});
   std::string refusal;
-  const auto payload = VerifyBuild(ReadUpdateFile(), publicKey, installed, refusal);
+  const auto payload = CheckBuildFile(kUpdateFile, installed, refusal);
   if (!payload) return "refused " + std::string(kUpdateFile) + ": " + refusal;
   try {
     ReplaceFileAtomically(kClientFile, *payload);
@@ -57,11 +49,11 @@ std::string InstallUpdate(const std::string& publicKeyHex) {
 
 }  // namespace
 
-std::string RunUpdater(const std::string& publicKey, int waitMs) {
+std::string RunUpdater(int waitMs) {
   SingleInstanceLock clientGuard;
   const bool clientEnded = WaitForClientEnd(clientGuard, waitMs);
-  std::string outcome = InstallUpdate(publicKey);
-  ::unlink(kUpdateFile);
+  std::string outcome = InstallUpdate();
+  RemoveBuildFile(kUpdateFile);
   if (!clientEnded) outcome += " (the client had not ended)";
   clientGuard.Release();  // before the client starts, or it would find itself already running
   if (!StartDetached(std::string("./") + kClientFile, ".")) outcome += "; the client could not be started";

@@ -9,12 +9,27 @@
 #include "common/AppError.h"
 
 namespace hw {
+namespace {
 
-std::string ProgramFile() {
+// What the kernel appends to the link once the file behind it was removed or replaced (a package
+// upgrade under a running program): the program's name and folder stay those it was started as.
+constexpr std::string_view kDeletedSuffix = " (deleted)";
+
+std::string ReadProgramLink() {
   std::vector<char> buffer(4096);
   const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (n <= 0) throw AppError(std::string("Cannot find the program file: ") + std::strerror(errno));
-  return std::string(buffer.data(), static_cast<std::size_t>(n));
+  std::string file(buffer.data(), static_cast<std::size_t>(n));
+  if (file.ends_with(kDeletedSuffix)) file.resize(file.size() - kDeletedSuffix.size());
+  return file;
+}
+
+}  // namespace
+
+std::string ProgramFile() {
+  // Read once, at the start-up's first question, while the file is surely the one running.
+  static const std::string file = ReadProgramLink();
+  return file;
 }
 
 std::string ProgramFileName() {

@@ -3,7 +3,8 @@
 
 namespace hw {
 
-// Full path of the running executable.
+// Full path of the running executable, as it was when first asked (a later replacement of the file
+// does not change it).
 std::string ProgramFile();
 // The executable's file name without its folder; "Hostwarden" when it cannot be found, so that the
 // texts made from it (box titles, the download's agent name) are never empty.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -68,13 +69,27 @@ bool FolderWritable(const std::string& path) {
   return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
 }
 
-// A new file is created private to its owner; an existing one must be readable and writable.
+// A folder that a group shares (group-writable, new files keep its group, as the installation makes
+// the machine's settings folder): a file made there is for the whole group, or the first member to
+// start the client would lock the others out of the machine's one account.
+mode_t NewFileMode(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  struct stat status {};
+  const bool shared = ::stat(folder.empty() ? "." : folder.c_str(), &status) == 0 &&
+                      (status.st_mode & S_ISGID) && (status.st_mode & S_IWGRP);
+  return shared ? 0660 : 0600;
+}
+
+// A new file is created private to its owner (or its group, above); an existing one must be readable
+// and writable.
 bool PrepareFile(const std::string& path, bool createIfMissing) {
   if (!FolderWritable(path)) return false;
   if (::access(path.c_str(), F_OK) == 0) return ::access(path.c_str(), R_OK | W_OK) == 0;
   if (!createIfMissing) return false;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const mode_t mode = NewFileMode(path);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return false;
+  ::fchmod(fd, mode);  // whatever the user's umask took away
   ::close(fd);
   return true;
 }

@@ -8,6 +8,7 @@
 #include "platform/TestSwitches.h"
 #include "settings/SettingsStore.h"
 #include "shell/MessageBoxes.h"
+#include "update/TrustedKey.h"
 
 namespace hw {
 namespace {
@@ -36,6 +37,7 @@ class TracedBoxes : public MessageBoxes {
 void ApplyTestBuildSwitches() {
   if (const char* file = TestSwitch("HOSTWARDEN_TEST_SETTINGS_DB")) SetSettingsFile(file);
   if (const char* host = TestSwitch("HOSTWARDEN_TEST_SERVICE_HOST")) SetServiceHost(host);
+  if (const char* key = TestSwitch("HOSTWARDEN_TEST_UPDATE_KEY")) SetTrustedUpdateKey(key);
 }
 
 std::vector<std::string> TestActions() {

@@ -14,7 +14,8 @@ class MessageBoxes;
 // A test build holds no real settings file and no real service address: it uses the ones that
 // HOSTWARDEN_TEST_SETTINGS_DB and HOSTWARDEN_TEST_SERVICE_HOST name, and none without them.
 
-// Points the settings and the service at the test's own, as the environment names them.
+// Points the settings, the service and the trusted update key at the test's own, as the environment
+// names them.
 void ApplyTestBuildSwitches();
 
 // HOSTWARDEN_TEST_TRACE names a trace file: every message box is written there and answered with

@@ -4,7 +4,8 @@
 //   hostwarden-sign keygen SECRET-KEY-FILE     writes the secret key (hex, mode 0600) and prints
 //                                              the public key (hex) for HOSTWARDEN_UPDATE_PUBLIC_KEY
 //   hostwarden-sign sign SECRET-KEY-FILE VERSION PROGRAM-FILE SIGNED-FILE
-//                                              writes PROGRAM-FILE as a build of VERSION (a.b.c.d)
+//                                              writes PROGRAM-FILE as a build of VERSION (a.b.c.d);
+//                                              refused when the program records another version
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -54,7 +55,11 @@ int main(int argc, char** argv) {
       const auto secretKey = hw::BytesOfHex(hex);
       if (!secretKey) throw std::runtime_error("the secret key file holds no key");
       const hw::VersionWords version = hw::ParseVersion(argv[3]);
-      WriteFile(argv[5], hw::SignBuild(ReadFile(argv[4]), version, *secretKey), 0644);
+      const std::string program = ReadFile(argv[4]);
+      // Every client and updater refuses such a build; better to hear it now than from the field.
+      if (const std::string problem = hw::PayloadVersionProblem(program, version); !problem.empty())
+        throw std::runtime_error(std::string(argv[4]) + ": " + problem);
+      WriteFile(argv[5], hw::SignBuild(program, version, *secretKey), 0644);
       return 0;
     }
     return Usage();

@@ -32,7 +32,8 @@ LoadResult Load() {
                   Resolve(library, "curl_easy_init", curl.easyInit, result.error) &&
                   Resolve(library, "curl_easy_cleanup", curl.easyCleanup, result.error) &&
                   Resolve(library, "curl_easy_setopt", curl.easySetopt, result.error) &&
-                  Resolve(library, "curl_easy_perform", curl.easyPerform, result.error);
+                  Resolve(library, "curl_easy_perform", curl.easyPerform, result.error) &&
+                  Resolve(library, "curl_easy_getinfo", curl.easyGetinfo, result.error);
   if (result.loaded && curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     result.loaded = false;
     result.error = std::string(kLibraryName) + ": global initialisation failed";

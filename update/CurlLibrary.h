@@ -14,6 +14,7 @@ struct CurlLibrary {
   void (*easyCleanup)(CURL* handle);
   CURLcode (*easySetopt)(CURL* handle, CURLoption option, ...);
   CURLcode (*easyPerform)(CURL* handle);
+  CURLcode (*easyGetinfo)(CURL* handle, CURLINFO info, ...);
 };
 
 // The library, initialised once; null when it cannot be loaded or started, with the reason in

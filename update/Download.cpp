@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "common/AppError.h"
@@ -16,17 +20,43 @@ namespace {
 
 constexpr long kChunkBytes = 1024;
 
+using Clock = std::chrono::steady_clock;
+
 // The target file and the first error that writing it met; curl's callbacks may not throw.
 struct Target {
   int fd = -1;
   std::size_t written = 0;
   std::size_t maxBytes = 0;
   std::string error;
+  int status = 0;         // of the reply being read
+  bool redirect = false;  // the reply is a redirect: its body is no build
 };
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+// Each header line of each reply, interim ones included: notes the status and whether it redirects.
+size_t HeaderLine(char* data, size_t size, size_t count, void* context) {
+  auto& target = *static_cast<Target*>(context);
+  const std::string_view line(data, size * count);
+  if (line.starts_with("HTTP/")) {
+    const auto blank = line.find(' ');
+    target.status = blank == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(blank + 1, 3)).c_str());
+    target.redirect = false;
+  } else if (target.status >= 300 && target.status < 400 && StartsWithNoCase(line, "location:")) {
+    target.redirect = true;
+  }
+  return line.size();
+}
 
 size_t WriteChunk(char* data, size_t size, size_t count, void* context) {
   auto& target = *static_cast<Target*>(context);
   const std::size_t length = size * count;
+  if (target.redirect) return length;                       // only the build itself is saved
   if (target.written + length > target.maxBytes) return 0;  // too large: stop as a dropped connection would
   const ssize_t stored = ::write(target.fd, data, length);
   if (stored < 0) {
@@ -41,6 +71,45 @@ size_t WriteChunk(char* data, size_t size, size_t count, void* context) {
   return length;
 }
 
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// "scheme://host[:port]" of an absolute address, in lower case, without any user part.
+std::string OriginOf(std::string_view url) {
+  const auto schemeEnd = url.find("://");
+  if (schemeEnd == std::string_view::npos) return {};
+  std::string_view authority = url.substr(schemeEnd + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  std::string origin = std::string(url.substr(0, schemeEnd + 3)).append(authority);
+  std::transform(origin.begin(), origin.end(), origin.begin(), Lower);
+  return origin;
+}
+
+void SetOptions(const CurlLibrary& curl, CURL* handle, const std::string& agent, const DownloadLimits& limits,
+                Target& target) {
+  const auto set = [&](CURLoption option, auto value) { curl.easySetopt(handle, option, value); };
+  set(CURLOPT_USERAGENT, agent.c_str());
+  // Redirects are followed here, one by one, so that each can be checked before it is taken.
+  set(CURLOPT_FOLLOWLOCATION, 0L);
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_BUFFERSIZE, kChunkBytes);
+  set(CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+  set(CURLOPT_HEADERFUNCTION, &HeaderLine);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(&target));
+  set(CURLOPT_WRITEFUNCTION, &WriteChunk);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&target));
+}
+
+// The address a redirect reply sends the transfer on to, once its transfer has ended.
+const char* RedirectOf(const CurlLibrary& curl, CURL* handle) {
+  char* next = nullptr;
+  if (curl.easyGetinfo(handle, CURLINFO_REDIRECT_URL, &next) != CURLE_OK) return nullptr;
+  return next;
+}
+
 void Fetch(const std::string& url, const std::string& agent, const DownloadLimits& limits, Target& target) {
   std::string loadError;
   const CurlLibrary* curl = LoadCurl(loadError);
@@ -50,18 +119,25 @@ void Fetch(const std::string& url, const std::string& agent, const DownloadLimit
   }
   const std::unique_ptr<CURL, void (*)(CURL*)> handle(curl->easyInit(), curl->easyCleanup);
   if (!handle) return;
-  const auto set = [&](CURLoption option, auto value) { curl->easySetopt(handle.get(), option, value); };
-  set(CURLOPT_URL, url.c_str());
-  set(CURLOPT_USERAGENT, agent.c_str());
-  set(CURLOPT_FOLLOWLOCATION, 1L);
-  set(CURLOPT_NOSIGNAL, 1L);
-  set(CURLOPT_BUFFERSIZE, kChunkBytes);
-  set(CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
-  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
-  set(CURLOPT_WRITEFUNCTION, &WriteChunk);
-  set(CURLOPT_WRITEDATA, static_cast<void*>(&target));
-  curl->easyPerform(handle.get());  // its result is not looked at: a failed transfer ends like the data's end
+  SetOptions(*curl, handle.get(), agent, limits, target);
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limits.overallSeconds);
+  const std::string origin = OriginOf(url);
+  std::string address = url;
+  for (int hop = 0; hop <= limits.maxRedirects; ++hop) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return;
+    curl->easySetopt(handle.get(), CURLOPT_URL, address.c_str());
+    curl->easySetopt(handle.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(left));
+    // The result is not looked at: a failed transfer ends like the data's end.
+    if (curl->easyPerform(handle.get()) != CURLE_OK || !target.error.empty()) return;
+    const char* next = target.redirect ? RedirectOf(*curl, handle.get()) : nullptr;
+    if (!next) return;
+    if (OriginOf(next) != origin) {  // builds come from the service itself, never from elsewhere
+      std::fprintf(stderr, "Download not redirected to %s: another scheme or host\n", next);
+      return;
+    }
+    address = next;
+  }
 }
 
 }  // namespace
@@ -70,7 +146,7 @@ void DownloadToFile(const std::string& url, const std::string& fileName, const s
                     const DownloadLimits& limits) {
   Target target;
   target.maxBytes = limits.maxBytes;
-  target.fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  target.fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (target.fd < 0) throw FileError(FileErrorText(errno));
   Fetch(url, agent, limits, target);
   const int closed = ::close(target.fd);

@@ -13,6 +13,8 @@
 namespace hw {
 namespace {
 
+constexpr mode_t kMostAllowed = 0755;
+
 [[noreturn]] void Fail(int error, const std::string& leftover) {
   ::unlink(leftover.c_str());
   throw FileError(FileErrorText(error));
@@ -43,9 +45,11 @@ void SyncFolder(const std::string& path) {
 
 void ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
   struct stat old {};
-  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0755;
-  const std::string fresh = path + ".new";
-  const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // Never set-user-ID, set-group-ID or writable by others, whatever the old file was.
+  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & kMostAllowed) : kMostAllowed;
+  // A name of its own, made here and now: nothing planted beside the file can be followed.
+  std::string fresh = path + ".XXXXXX";
+  const int fd = ::mkostemp(fresh.data(), O_CLOEXEC);
   if (fd < 0) throw FileError(FileErrorText(errno));
   WriteAll(fd, bytes, fresh);
   if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {

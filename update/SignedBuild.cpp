@@ -45,6 +45,24 @@ bool SignatureHolds(std::string_view signature, const std::string& message, std:
                                      reinterpret_cast<const unsigned char*>(publicKey.data())) == 0;
 }
 
+// Why the file is no build to install over `installed`; empty when it is one.
+std::string RefusalOf(std::string_view file, std::string_view publicKey, const VersionWords& installed) {
+  if (publicKey.size() != crypto_sign_PUBLICKEYBYTES) return "no trusted key is built in";
+  if (file.size() < kBuildHeaderBytes || !file.starts_with(kBuildMagic)) return "not a signed build";
+  if (GetLittleEndian(file, 16, 8) != file.size() - kBuildHeaderBytes ||
+      file.size() - kBuildHeaderBytes > kMaxPayloadBytes)
+    return "the build is not whole";
+  const std::string_view payload = file.substr(kBuildHeaderBytes);
+  if (!SignatureHolds(file.substr(24, crypto_sign_BYTES), std::string(file.substr(0, 24)).append(payload), publicKey))
+    return "the signature does not hold";
+  const VersionWords version = VersionOfHead(file);
+  if (!IsNewerVersion(installed, version))
+    return "version " + VersionText(version) + " is not newer than " + VersionText(installed);
+  // A program that took itself for an older version than its header says would be offered itself
+  // again at every tick once installed.
+  return PayloadVersionProblem(payload, version);
+}
+
 }  // namespace
 
 KeyPair MakeKeyPair() {
@@ -73,22 +91,17 @@ std::string SignBuild(std::string_view payload, const VersionWords& version, std
 std::optional<std::string> VerifyBuild(std::string_view file, std::string_view publicKey, const VersionWords& installed,
                                        std::string& refusal) {
   EnsureSodium();
-  if (publicKey.size() != crypto_sign_PUBLICKEYBYTES) {
-    refusal = "no trusted key is built in";
-  } else if (file.size() < kBuildHeaderBytes || !file.starts_with(kBuildMagic)) {
-    refusal = "not a signed build";
-  } else if (GetLittleEndian(file, 16, 8) != file.size() - kBuildHeaderBytes ||
-             file.size() - kBuildHeaderBytes > kMaxPayloadBytes) {
-    refusal = "the build is not whole";
-  } else if (!SignatureHolds(file.substr(24, crypto_sign_BYTES),
-                             std::string(file.substr(0, 24)).append(file.substr(kBuildHeaderBytes)), publicKey)) {
-    refusal = "the signature does not hold";
-  } else if (!IsNewerVersion(installed, VersionOfHead(file))) {
-    refusal = "version " + VersionText(VersionOfHead(file)) + " is not newer than " + VersionText(installed);
-  } else {
-    return std::string(file.substr(kBuildHeaderBytes));
-  }
-  return std::nullopt;
+  refusal = RefusalOf(file, publicKey, installed);
+  if (!refusal.empty()) return std::nullopt;
+  return std::string(file.substr(kBuildHeaderBytes));
+}
+
+std::string PayloadVersionProblem(std::string_view payload, const VersionWords& version) {
+  const std::optional<VersionWords> recorded = RecordedVersionIn(payload);
+  if (!recorded) return "the program records no version";
+  if (*recorded != version)
+    return "the program records version " + VersionText(*recorded) + ", not " + VersionText(version);
+  return {};
 }
 
 std::string HexOf(std::string_view bytes) {

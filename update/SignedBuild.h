@@ -21,6 +21,7 @@ namespace hw {
 // the length, so a cut file is refused even where the cut falls.
 inline constexpr std::string_view kBuildMagic = "HWBUILD1";
 inline constexpr std::size_t kBuildHeaderBytes = 88;
+inline constexpr std::size_t kPublicKeyBytes = 32;
 inline constexpr std::size_t kMaxPayloadBytes = 64 * 1024 * 1024;
 
 struct KeyPair {
@@ -32,10 +33,14 @@ KeyPair MakeKeyPair();
 // The signed file of a build.
 std::string SignBuild(std::string_view payload, const VersionWords& version, std::string_view secretKey);
 
-// The payload of a signed file, when it is whole, signed by `publicKey` and newer than `installed`;
-// otherwise nothing, and `refusal` says why.
+// The payload of a signed file, when it is whole, signed by `publicKey`, newer than `installed` and
+// a program that records the header's version; otherwise nothing, and `refusal` says why.
 std::optional<std::string> VerifyBuild(std::string_view file, std::string_view publicKey, const VersionWords& installed,
                                        std::string& refusal);
+
+// Why the program file cannot be a build of `version`: it records no version, or another one; empty
+// when it records exactly that version.
+std::string PayloadVersionProblem(std::string_view payload, const VersionWords& version);
 
 // Keys travel as lower-case hexadecimal text (build values, key files).
 std::string HexOf(std::string_view bytes);

@@ -7,7 +7,6 @@
 
 #include "BuildConfig.h"
 #include "common/IntegerText.h"
-#include "platform/ProgramFolder.h"
 
 namespace hw {
 
@@ -65,6 +64,12 @@ std::string VersionText(const VersionWords& version) {
          std::to_string(version.low >> 16) + "." + std::to_string(version.low & 0xFFFF);
 }
 
+std::optional<VersionWords> RecordedVersionIn(std::string_view bytes) {
+  for (auto at = bytes.find(kRecordMarker); at != std::string_view::npos; at = bytes.find(kRecordMarker, at + 1))
+    if (auto version = RecordAt(bytes.substr(at + kRecordMarker.size()))) return version;
+  return std::nullopt;
+}
+
 std::optional<VersionWords> FileVersionOf(const std::string& programFile) {
   std::ifstream in(programFile, std::ios::binary);
   // Read in blocks, each after the tail of the one before, so a record across a block edge is found;
@@ -75,9 +80,7 @@ std::optional<VersionWords> FileVersionOf(const std::string& programFile) {
   while (in) {
     in.read(buffer.get() + kept, static_cast<std::streamsize>(kVersionScanBlock));
     const std::size_t filled = kept + static_cast<std::size_t>(in.gcount());
-    const std::string_view bytes(buffer.get(), filled);
-    for (auto at = bytes.find(kRecordMarker); at != std::string_view::npos; at = bytes.find(kRecordMarker, at + 1))
-      if (auto version = RecordAt(bytes.substr(at + kRecordMarker.size()))) return version;
+    if (auto version = RecordedVersionIn(std::string_view(buffer.get(), filled))) return version;
     kept = std::min(overlap, filled);
     std::copy(buffer.get() + (filled - kept), buffer.get() + filled, buffer.get());
   }
@@ -106,9 +109,11 @@ VersionWords FileVersionReader::Read(const std::string& file) {
 }
 
 VersionWords GetOwnVersion() {
-  (void)hw_file_version_record;
+  // The running image itself: the kernel keeps it readable through this name also after a package
+  // upgrade has removed or replaced the file it was started from.
   static FileVersionReader reader;  // every tick asks
-  return reader.Read(ProgramFile());
+  const VersionWords version = reader.Read("/proc/self/exe");
+  return version == VersionWords{} ? ParseVersion(hw_file_version_record + kRecordMarker.size()) : version;
 }
 
 }  // namespace hw

@@ -31,6 +31,9 @@ std::string VersionText(const VersionWords& version);
 // The reading unit of FileVersionOf, in bytes.
 inline constexpr std::size_t kVersionScanBlock = 64 * 1024;
 
+// The first version record in the bytes of a program file; nothing when they hold none.
+std::optional<VersionWords> RecordedVersionIn(std::string_view bytes);
+
 // The version recorded in a program file of this project when it was built; nothing when the file
 // holds no record (or cannot be read).
 std::optional<VersionWords> FileVersionOf(const std::string& programFile);
@@ -58,9 +61,9 @@ class FileVersionReader {
   VersionWords version_{};
 };
 
-// The running program's own version, read back from its own file, so a replaced file reports its
-// own version; the file is searched again whenever it changed (inode, size or modification time)
-// since the last search. The record is always there: it is built into every program that can ask.
+// The running program's own version, read back from the image it was started from (so a build put
+// in place reports its own version, and a file replaced under the running program changes nothing);
+// the version built in when the image cannot be read.
 VersionWords GetOwnVersion();
 
 }  // namespace hw

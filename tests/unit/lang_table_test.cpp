@@ -253,8 +253,11 @@ INSTANTIATE_TEST_SUITE_P(Environments, UserDefaultLangIdTest,
 // The texts the program looks up, and those of them that carry a value in place of "%d".
 const std::vector<std::string> kLookedUpIds = {"1",  "2",  "3",  "5",  "6",  "7",  "8",  "9",  "10",
                                                "11", "12", "13", "14", "15", "16", "18", "19", "20",
-                                               "21", "22", "23", "24", "25", "27", "28"};
-bool TakesParam(const std::string& id) { return id == "21" || id == "22" || id == "25" || id == "27"; }
+                                               "21", "22", "23", "24", "25", "27", "28", "29", "30",
+                                               "31"};
+bool TakesParam(const std::string& id) {
+  return id == "21" || id == "22" || id == "25" || id == "27" || id == "29" || id == "30" || id == "31";
+}
 
 std::size_t CountMarkers(const std::string& text) {
   std::size_t count = 0;

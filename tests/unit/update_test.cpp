@@ -13,10 +13,12 @@
 #include "fixtures/FakeService.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/VersionRecord.h"
+#include "update/BuildFile.h"
 #include "update/Download.h"
 #include "update/ReplaceFile.h"
 #include "update/SignedBuild.h"
 #include "update/UpdateFiles.h"
+#include "update/UpdateFolder.h"
 #include "update/Version.h"
 
 namespace {
@@ -94,7 +96,7 @@ TEST(Version, NewerComparesPartByPart) {
 TEST(SignedBuild, OnlyAWholeNewerBuildSignedByTheTrustedKeyPasses) {
   const hw::KeyPair key = hw::MakeKeyPair();
   const hw::KeyPair otherKey = hw::MakeKeyPair();
-  const std::string payload = "#!/bin/sh\n# the new client\n";
+  const std::string payload = "#!/bin/sh\n# the new client\n" + hwtest::VersionRecord("1.3.0.1");
   const std::string good = hw::SignBuild(payload, V("1.3.0.1"), key.secretKey);
   std::string tamperedPayload = good;
   tamperedPayload.back() ^= 1;
@@ -117,6 +119,9 @@ TEST(SignedBuild, OnlyAWholeNewerBuildSignedByTheTrustedKeyPasses) {
       {"signed by another key", hw::SignBuild(payload, V("1.3.0.1"), otherKey.secretKey), key.publicKey, false},
       {"older build replayed", hw::SignBuild(payload, V("1.2.0.0"), key.secretKey), key.publicKey, false},
       {"same version", hw::SignBuild(payload, V("1.3.0.0"), key.secretKey), key.publicKey, false},
+      {"header newer than the program's own record", hw::SignBuild(payload, V("1.3.0.9"), key.secretKey),
+       key.publicKey, false},
+      {"program without a record", hw::SignBuild("#!/bin/sh\n", V("1.3.0.1"), key.secretKey), key.publicKey, false},
       {"no key built in", good, "", false},
   };
   for (const Case& c : cases) {
@@ -163,11 +168,40 @@ TEST_F(Download, SavesTheBodyWhateverTheStatus) {
   EXPECT_NE(request.find("\r\nUser-Agent: Hostwarden\r\n"), std::string::npos) << request;
 }
 
-TEST_F(Download, FollowsRedirects) {
-  fake.Enqueue(Reply::Raw("HTTP/1.1 302 Found\r\nLocation: /builds/1.3.0.1\r\nContent-Length: 0\r\n\r\n"));
-  fake.Enqueue(Reply::Ok("the build"));
-  EXPECT_EQ(Fetch("/hostwarden1.3.0.1"), "the build");
-  EXPECT_TRUE(fake.Requests().at(1).starts_with("GET /builds/1.3.0.1 "));
+// Redirects are taken on the service's own scheme and host only; a redirect's own body is not saved.
+TEST_F(Download, FollowsRedirectsOnlyOnTheServicesOwnSchemeAndHost) {
+  const std::string port = std::to_string(fake.port());
+  struct Case {
+    const char* what;
+    std::string location;
+    bool followed;
+  };
+  const Case cases[] = {
+      {"a path", "/builds/1.3.0.1", true},
+      {"the same origin, spelt in capitals", "HTTP://127.0.0.1:" + port + "/builds/1.3.0.1", true},
+      {"another host", "http://localhost:" + port + "/builds/1.3.0.1", false},
+      {"another port", "http://127.0.0.1:1/builds/1.3.0.1", false},
+      {"another protocol", "ftp://127.0.0.1:" + port + "/builds/1.3.0.1", false},
+      {"a local file", "file:///etc/passwd", false},
+  };
+  for (const Case& c : cases) {
+    const std::size_t before = fake.Requests().size();
+    fake.Enqueue(Reply::Raw("HTTP/1.1 302 Found\r\nLocation: " + c.location + "\r\nContent-Length: 6\r\n\r\nmoved."));
+    if (c.followed) fake.Enqueue(Reply::Ok("the build"));
+    EXPECT_EQ(Fetch("/hostwarden1.3.0.1"), c.followed ? "the build" : "") << c.what;
+    ASSERT_EQ(fake.Requests().size() - before, c.followed ? 2u : 1u) << c.what;
+    if (c.followed) {
+      EXPECT_TRUE(fake.Requests().back().starts_with("GET /builds/1.3.0.1 ")) << c.what;
+    }
+  }
+}
+
+// A redirect loop ends after a few hops, and the file holds nothing of it.
+TEST_F(Download, RedirectLoopEnds) {
+  for (int hop = 0; hop < 10; ++hop)
+    fake.Enqueue(Reply::Raw("HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Length: 0\r\n\r\n"));
+  EXPECT_EQ(Fetch("/hostwarden"), "");
+  EXPECT_EQ(fake.Requests().size(), 6u) << "the first request and five redirects";
 }
 
 // A transfer that goes on too long or too far stops as a dropped connection would: the file keeps
@@ -183,6 +217,14 @@ TEST_F(Download, StopsAtItsBoundsKeepingWhatCame) {
   limits.stallSeconds = 1;
   fake.Enqueue(Reply::Silent());  // accepts and never answers
   EXPECT_EQ(Fetch("/hostwarden", limits), "");
+
+  // A byte now and then keeps the stall bound away; the bound on the whole transfer still ends it.
+  limits.stallSeconds = 60;
+  limits.overallSeconds = 1;
+  fake.Enqueue(Reply::Raw("HTTP/1.0 200 OK\r\n\r\n").ThenEndlessly("x", 100));
+  const std::string dribbled = Fetch("/hostwarden", limits);
+  EXPECT_GT(dribbled.size(), 0u);
+  EXPECT_LT(dribbled.size(), 100u);
 }
 
 TEST_F(Download, FileErrorsCarryTheRuntimesTexts) {
@@ -248,16 +290,75 @@ TEST(PromoteLoader, MovesAWaitingUpdaterIntoPlace) {
   }
 }
 
-TEST(ReplaceFile, NewContentWithTheOldPermissions) {
-  TempDir folder;
-  const std::string file = folder.Write("Hostwarden", "old client");
-  ::chmod(file.c_str(), 0750);
-  hw::ReplaceFileAtomically(file, "new client");
-  EXPECT_EQ(ReadFileText(file), "new client");
-  struct stat info {};
-  ASSERT_EQ(::stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0750u);
-  EXPECT_FALSE(std::filesystem::exists(file + ".new"));
+// The new file keeps the old one's permissions, but never more than 0755: no set-user-ID or
+// set-group-ID bit and nothing for others to write survives. Nothing planted beside it is followed.
+TEST(ReplaceFile, NewContentWithTheOldPermissionsAtMost0755) {
+  const std::pair<mode_t, mode_t> cases[] = {{0750, 0750}, {0755, 0755}, {04755, 0755}, {02755, 0755}, {0777, 0755}};
+  for (const auto& [before, after] : cases) {
+    TempDir folder, elsewhere;
+    const std::string file = folder.Write("Hostwarden", "old client");
+    ASSERT_EQ(::chmod(file.c_str(), before), 0);
+    const std::string target = elsewhere.Write("victim", "untouched");
+    std::filesystem::create_symlink(target, folder.File("Hostwarden.new"));  // the name once used
+    hw::ReplaceFileAtomically(file, "new client");
+    EXPECT_EQ(ReadFileText(file), "new client");
+    struct stat info {};
+    ASSERT_EQ(::lstat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, after) << std::oct << before;
+    EXPECT_EQ(ReadFileText(target), "untouched");
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path())) ++entries;
+    EXPECT_EQ(entries, 2u) << "the file and the planted link, nothing left over";
+  }
+}
+
+// What may lie at the update file's name: only a regular file is read, and nothing there can make
+// the reader wait or follow a link.
+TEST(BuildFile, OnlyARegularFileIsRead) {
+  TempDir folder, elsewhere;
+  const std::string target = elsewhere.Write("build", "linked");
+  std::filesystem::create_symlink(target, folder.File("link"));
+  ASSERT_EQ(::mkfifo(folder.File("fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(folder.File("folder"));
+  struct Case {
+    const char* what;
+    std::string path;
+    const char* problem;  // nothing: read
+  };
+  const Case cases[] = {
+      {"regular file", folder.Write("file", "the build"), nullptr},
+      {"symbolic link", folder.File("link"), "it is a symbolic link"},
+      {"FIFO", folder.File("fifo"), "it is not a regular file"},
+      {"device", "/dev/zero", "it is not a regular file"},
+      {"folder", folder.File("folder"), "it is not a regular file"},
+      {"missing", folder.File("missing"), "No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    std::string problem;
+    const auto bytes = hw::ReadBuildFile(c.path, problem);
+    EXPECT_EQ(bytes.has_value(), c.problem == nullptr) << c.what;
+    EXPECT_EQ(problem, c.problem ? c.problem : "") << c.what;
+  }
+  for (const char* name : {"link", "fifo", "folder", "file"}) {
+    hw::RemoveBuildFile(folder.File(name));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder.File(name)))) << name;
+  }
+  EXPECT_EQ(ReadFileText(target), "linked") << "a link is removed, never its target";
+}
+
+// Only a folder that its owner alone may write, and that the running user owns, can be updated.
+TEST(UpdateFolder, OnlyTheOwnersOwnFolderIsUpdated) {
+  const std::pair<mode_t, hw::FolderAccess> cases[] = {{0755, hw::FolderAccess::OwnAndWritable},
+                                                       {0700, hw::FolderAccess::OwnAndWritable},
+                                                       {0775, hw::FolderAccess::WritableByOthers},
+                                                       {0757, hw::FolderAccess::WritableByOthers},
+                                                       {01777, hw::FolderAccess::WritableByOthers}};
+  for (const auto& [mode, access] : cases) {
+    TempDir folder;
+    ASSERT_EQ(::chmod(folder.path().c_str(), mode), 0);
+    EXPECT_EQ(hw::UpdateFolderAccess(folder.path()), access) << std::oct << mode;
+  }
+  EXPECT_EQ(hw::UpdateFolderAccess("/proc/self"), hw::FolderAccess::NotWritable);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // The ten-minute update cycle, driven through its timer's own signal against the fake service.
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <QScrollBar>
 #include <filesystem>
@@ -9,7 +12,10 @@
 #include "common/AppError.h"
 #include "ddns/Envelope.h"
 #include "fixtures/ChildProcess.h"
+#include "fixtures/VersionRecord.h"
 #include "shell/ProgramExit.h"
+#include "update/SignedBuild.h"
+#include "update/TrustedKey.h"
 #include "widgets/support/ServiceFixture.h"
 #include "widgets/support/Wiring.h"
 
@@ -36,6 +42,11 @@ class UpdateCycle : public ServiceFixture {
     main->UserName = "alice";
     main->Password = "secret";
     main->Timer1->Enable();
+    hw::SetTrustedUpdateKey(hw::HexOf(key.publicKey));
+  }
+  void TearDown() override {
+    hw::SetTrustedUpdateKey({});
+    ServiceFixture::TearDown();
   }
 
   void Tick() { hwtest::FireTimer(*main->Timer1); }
@@ -57,6 +68,17 @@ class UpdateCycle : public ServiceFixture {
     return hwtest::WaitUntil([&] { return std::filesystem::exists(folder.File("updater-started")); },
                              std::chrono::seconds(30));
   }
+
+  // A build of `version` as the service hands it out, signed by the key the client trusts.
+  std::string SignedBuild(const std::string& version, const std::string& recorded = {}) const {
+    const std::string program = "#!/bin/sh\n" + hwtest::VersionRecord(recorded.empty() ? version : recorded);
+    return hw::SignBuild(program, hwtest::V(version.c_str()), key.secretKey);
+  }
+  std::string RefusedLine(const std::string& version = kNewerVersion) const {
+    return "[Saturday 10:00] " + Text("30", version);
+  }
+
+  hw::KeyPair key = hw::MakeKeyPair();
 };
 
 TEST_F(UpdateCycle, OpenTickReadsTheClockTwiceChecksTheVersionAndQueries) {
@@ -248,54 +270,51 @@ TEST_F(UpdateCycle, OneErrorBoxAtATimeWhileTheServiceStaysAway) {
   hw::SetBoxes(std::move(previous));
 }
 
-TEST_F(UpdateCycle, NewerBuildIsDownloadedAndHandedToTheUpdater) {
+TEST_F(UpdateCycle, NewerBuildIsDownloadedCheckedAndHandedToTheUpdater) {
   PlaceUpdater();
+  const std::string build = SignedBuild(kNewerVersion);
   EnqueueOpenTick(kNewerVersion);
   fake.Enqueue(Reply::Ok(kNewerVersion));
-  fake.Enqueue(Reply::Ok("the new build"));
+  fake.Enqueue(Reply::Ok(build));
   Tick();
   EXPECT_EQ(Paths(),
             (std::vector<std::string>{"GET /now.php", "GET /now.php", "GET /", "GET /", "GET /hostwarden1.3.0.1"}));
-  EXPECT_EQ(hwtest::ReadFileText(folder.File("hostwarden.ex_")), "the new build");
+  EXPECT_EQ(hwtest::ReadFileText(folder.File("hostwarden.ex_")), build);
   EXPECT_TRUE(UpdaterStarted());
   EXPECT_TRUE(hw::ProgramExitRequested());
 }
 
-TEST_F(UpdateCycle, HandOffVariants) {
+// Whatever becomes of an offered build short of a hand-off, the tick goes on with its query: a
+// build that waits already is left to the updater, and one that the updater would refuse is
+// removed and logged instead of ending the program.
+TEST_F(UpdateCycle, BuildNotHandedOffLeavesTheQueryToGoOn) {
+  const std::string reply = "[Saturday 10:00] " + Text("25", "203.0.113.7");
+  // Each case offers a version of its own: a refused one is not fetched again in the same run.
   struct Case {
     const char* what;
+    const char* version;
     bool updateFileWaits;
     std::string secondVersion;
     std::vector<Reply> download;  // what the download gets, if it reaches the service
-    std::vector<std::string> paths;
-    std::string saved;
-    bool handedOff;
+    const char* fetched;          // the download's path, when it reaches the service
+  };
+  const auto signedBy = [](const hw::KeyPair& signer, const char* version, const char* recorded) {
+    return Reply::Ok(hw::SignBuild("#!/bin/sh\n" + hwtest::VersionRecord(recorded), hwtest::V(version),
+                                   signer.secretKey));
   };
   std::vector<Case> cases;
-  cases.push_back(
-      {"a downloaded build waits", true, "", {}, {"GET /now.php", "GET /now.php", "GET /"}, "waiting", false});
-  cases.push_back({"zero-length build",
-                   false,
-                   kNewerVersion,
-                   {Reply::Ok("")},
-                   {"GET /now.php", "GET /now.php", "GET /", "GET /", "GET /hostwarden1.3.0.1"},
-                   "",
-                   true});
-  cases.push_back({"second check finds nothing newer",
-                   false,
-                   kOwnVersion,
-                   {Reply::Ok("any build")},
-                   {"GET /now.php", "GET /now.php", "GET /", "GET /", "GET /hostwarden"},
-                   "any build",
-                   true});
+  cases.push_back({"a downloaded build waits", "1.3.0.1", true, "", {}, nullptr});
+  cases.push_back({"zero-length build", "1.3.0.2", false, "1.3.0.2", {Reply::Ok("")}, "/hostwarden1.3.0.2"});
+  cases.push_back({"an error page", "1.3.0.3", false, "1.3.0.3",
+                   {Reply::Raw("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here.")}, "/hostwarden1.3.0.3"});
+  cases.push_back({"signed by another key", "1.3.0.4", false, "1.3.0.4",
+                   {signedBy(hw::MakeKeyPair(), "1.3.0.4", "1.3.0.4")}, "/hostwarden1.3.0.4"});
+  cases.push_back({"header and program versions differ", "1.3.0.5", false, "1.3.0.5",
+                   {signedBy(key, "1.3.0.5", "1.3.0.0")}, "/hostwarden1.3.0.5"});
+  cases.push_back({"second check finds nothing newer", "1.3.0.6", false, kOwnVersion, {Reply::Ok("any build")},
+                   "/hostwarden"});
   // The reply's line end goes into the address unchanged; such an address fetches nothing.
-  cases.push_back({"version with a line end",
-                   false,
-                   "1.3.0.1\r\n",
-                   {},
-                   {"GET /now.php", "GET /now.php", "GET /", "GET /"},
-                   "",
-                   true});
+  cases.push_back({"version with a line end", "1.3.0.7", false, "1.3.0.7\r\n", {}, nullptr});
   for (Case& c : cases) {
     hwtest::TempDir programFolder;
     std::filesystem::current_path(programFolder.path());
@@ -305,37 +324,93 @@ TEST_F(UpdateCycle, HandOffVariants) {
     if (c.updateFileWaits) programFolder.Write("hostwarden.ex_", "waiting");
     hwtest::FakeService service;
     hw::SetServiceHost(service.prefix());
-    hw::ForgetProgramExitRequest();
+    main->ListBox1->clear();
     service.Enqueue(Reply::Ok(kClockOpen));
     service.Enqueue(Reply::Ok(kClockOpen));
-    service.Enqueue(Reply::Ok(c.updateFileWaits ? kNewerVersion : std::string(kNewerVersion) + "\r\n"));
-    if (!c.secondVersion.empty()) service.Enqueue(Reply::Ok(c.secondVersion));
-    for (Reply& reply : c.download) service.Enqueue(std::move(reply));
+    service.Enqueue(Reply::Ok(c.version + std::string("\r\n")));
+    if (!c.updateFileWaits) service.Enqueue(Reply::Ok(c.secondVersion));
+    for (Reply& download : c.download) service.Enqueue(std::move(download));
+    service.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
     Tick();
-    EXPECT_EQ(PathsOf(service), c.paths) << c.what;
-    EXPECT_EQ(hwtest::ReadFileText(programFolder.File("hostwarden.ex_")), c.saved) << c.what;
-    EXPECT_EQ(hw::ProgramExitRequested(), c.handedOff) << c.what;
-    if (c.handedOff) {
-      EXPECT_TRUE(hwtest::WaitUntil([&] { return std::filesystem::exists(programFolder.File("updater-started")); },
-                                    std::chrono::seconds(30)))
-          << c.what;
-    }
+    std::vector<std::string> paths{"GET /now.php", "GET /now.php", "GET /"};
+    if (!c.updateFileWaits) paths.push_back("GET /");
+    if (c.fetched) paths.push_back("GET " + std::string(c.fetched));
+    paths.push_back("POST /fo.php");
+    EXPECT_EQ(PathsOf(service), paths) << c.what;
+    const std::vector<std::string> refused{"[Saturday 10:00] " + Text("30", c.version), reply};
+    EXPECT_EQ(LogLines(), c.updateFileWaits ? std::vector<std::string>{reply} : refused) << c.what;
+    EXPECT_EQ(hwtest::ReadFileText(programFolder.File("hostwarden.ex_")), c.updateFileWaits ? "waiting" : "")
+        << c.what;
+    EXPECT_EQ(std::filesystem::exists(programFolder.File("hostwarden.ex_")), c.updateFileWaits) << c.what;
+    EXPECT_FALSE(hw::ProgramExitRequested()) << c.what;
+    EXPECT_TRUE(boxes.shown.empty()) << c.what;
     std::filesystem::current_path(folder.path());
   }
 }
 
-// The build cannot be saved: the runtime's text in the error box, no updater, the program runs on.
-TEST_F(UpdateCycle, BuildThatCannotBeSavedShowsTheFileError) {
+// A refused build is fetched once in a run, never again; the client stays and checks every tick.
+TEST_F(UpdateCycle, RefusedBuildIsFetchedOnceAndTheChecksGoOn) {
   PlaceUpdater();
-  std::filesystem::create_symlink(folder.File("missing-folder/build"), folder.File("hostwarden.ex_"));
   EnqueueOpenTick(kNewerVersion);
   fake.Enqueue(Reply::Ok(kNewerVersion));
+  fake.Enqueue(Reply::Ok(SignedBuild(kNewerVersion, "1.3.0.0")));  // the updater would refuse it
+  fake.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
   Tick();
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, "File not found.");
+  for (int tick = 0; tick < 3; ++tick) {
+    EnqueueOpenTick(kNewerVersion);
+    fake.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
+    Tick();
+  }
+  std::vector<std::string> expected{"GET /now.php", "GET /now.php", "GET /", "GET /", "GET /hostwarden1.3.0.1",
+                                    "POST /fo.php"};
+  for (int tick = 0; tick < 3; ++tick)
+    expected.insert(expected.end(), {"GET /now.php", "GET /now.php", "GET /", "POST /fo.php"});
+  EXPECT_EQ(Paths(), expected);
+  const std::vector<std::string> log = LogLines();
+  EXPECT_EQ(std::count(log.begin(), log.end(), RefusedLine()), 1);
+  EXPECT_EQ(log.size(), 5u) << "the refusal and a reply line for each tick";
+  EXPECT_FALSE(std::filesystem::exists(folder.File("hostwarden.ex_")));
   EXPECT_FALSE(hw::ProgramExitRequested());
   EXPECT_FALSE(std::filesystem::exists(folder.File("updater-started")));
-  EXPECT_EQ(Paths().size(), 4u) << "nothing is fetched";
+}
+
+// A build that trusts no key takes no build: nothing is downloaded, and the checks go on.
+TEST_F(UpdateCycle, WithoutATrustedKeyNothingIsDownloaded) {
+  hw::SetTrustedUpdateKey({});
+  for (int tick = 0; tick < 2; ++tick) {
+    EnqueueOpenTick(kNewerVersion);
+    fake.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
+    Tick();
+  }
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"GET /now.php", "GET /now.php", "GET /", "POST /fo.php",
+                                               "GET /now.php", "GET /now.php", "GET /", "POST /fo.php"}));
+  EXPECT_EQ(LogLines().size(), 2u);
+  EXPECT_FALSE(hw::ProgramExitRequested());
+}
+
+// The build cannot be saved (the disk fills up half-way): the runtime's text in the error box, no
+// updater, the program runs on. The trace says whether the updater was started, and the tick
+// starts it, if at all, before it returns: so its absence afterwards is certain.
+TEST_F(UpdateCycle, BuildThatCannotBeSavedShowsTheFileErrorAndStartsNoUpdater) {
+  PlaceUpdater();
+  setenv("HOSTWARDEN_TEST_TRACE", folder.File("trace").c_str(), 1);
+  EnqueueOpenTick(kNewerVersion);
+  fake.Enqueue(Reply::Ok(kNewerVersion));
+  fake.Enqueue(Reply::Ok(SignedBuild(kNewerVersion) + std::string(20000, 'p')));
+  rlimit previous{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+  const rlimit small{4000, previous.rlim_max};
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);  // files of this process end at 4000 bytes
+  Tick();
+  ::setrlimit(RLIMIT_FSIZE, &previous);
+  std::signal(SIGXFSZ, previousHandler);
+  unsetenv("HOSTWARDEN_TEST_TRACE");
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "Disk full.");
+  EXPECT_FALSE(hw::ProgramExitRequested());
+  EXPECT_EQ(hwtest::ReadFileText(folder.File("trace")).find("starting the updater"), std::string::npos);
+  EXPECT_EQ(Paths().size(), 5u);
 }
 
 // Switching the cycle on while it runs keeps its period: the next tick is not put off. (The pause
