@@ -86,6 +86,24 @@ TEST_F(SettingsStore, OpenModes) {
   EXPECT_TRUE(second.OpenSettings(false)) << "several accesses may be open at once";
 }
 
+// A file made in a folder that a group shares (the installation's 2770 settings folder) is for the
+// whole group, whatever the maker's umask; anywhere else it is its maker's alone.
+TEST_F(SettingsStore, NewFileIsTheGroupsInAGroupSharedFolder) {
+  const std::pair<mode_t, mode_t> cases[] = {{02770, 0660}, {02750, 0600}, {0770, 0600}, {0700, 0600}};
+  const mode_t previousMask = ::umask(077);
+  for (const auto& [folderMode, fileMode] : cases) {
+    hwtest::TempDir shared;
+    ASSERT_EQ(::chmod(shared.path().c_str(), folderMode), 0);
+    hw::SetSettingsFile(shared.File("settings.db"));
+    hw::SettingsAccess access;
+    ASSERT_TRUE(access.OpenSettings(true)) << std::oct << folderMode;
+    struct stat info {};
+    ASSERT_EQ(::stat(shared.File("settings.db").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, fileMode) << std::oct << folderMode;
+  }
+  ::umask(previousMask);
+}
+
 TEST_F(SettingsStore, MissingFolderIsNotCreated) {
   hw::SetSettingsFile(folder.File("missing-folder/settings.db"));
   hw::SettingsAccess access;
