@@ -9,7 +9,9 @@ namespace hw {
 // The cookies a client was given, in memory, per host; every request to that host carries them all.
 class CookieStore {
  public:
-  // Keeps the name=value pair of each "Set-Cookie" and "Set-Cookie2" header of the reply. A reply
+  // Keeps the name=value pair of each "Set-Cookie" and "Set-Cookie2" header of the reply, unless
+  // its name or value holds a control byte (such a cookie is dropped, the rest of the reply read as
+  // ever). A reply
   // that would make the store hold more than `limit` cookies fails as too large; what it set up to
   // that point stays.
   void Take(const std::string& host, const HttpReply& reply, std::size_t limit);

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -94,23 +96,55 @@ bool PrepareFile(const std::string& path, bool createIfMissing) {
   return true;
 }
 
-// Only the store's own tables (and their key indexes) may be in the file: a view or a trigger would
-// run whatever it holds at every access, and another program's objects mean it is not our file.
-bool SchemaIsOwn(sqlite3* db) {
-  static const std::set<std::pair<std::string, std::string>> kOwn = {{"table", "keys"},
-                                                                     {"table", "values"},
-                                                                     {"index", "sqlite_autoindex_keys_1"},
-                                                                     {"index", "sqlite_autoindex_values_1"}};
-  Statement statement = Prepare(db, "SELECT type, name FROM sqlite_master");
-  if (!statement) return false;
+// Each schema object of a database, as type, name, table and the SQL text that made it (NULL for
+// the indexes SQLite makes itself, kept apart from every text by a leading marker).
+using SchemaRows = std::set<std::string>;
+
+std::optional<SchemaRows> SchemaOf(sqlite3* db) {
+  Statement statement = Prepare(db, "SELECT type, name, tbl_name, sql FROM sqlite_master");
+  if (!statement) return std::nullopt;
+  SchemaRows rows;
   int step;
   while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
-    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
-    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 1));
-    if (!type || !name || !kOwn.contains({type, name})) return false;
+    std::string row;
+    for (int column = 0; column < 4; ++column) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), column));
+      row += text ? std::string("=") + text : std::string("NULL");
+      row += '\x1f';
+    }
+    rows.insert(std::move(row));
   }
-  return step == SQLITE_DONE;
+  if (step != SQLITE_DONE) return std::nullopt;
+  return rows;
 }
+
+// The objects exactly as the store creates them, learnt once from a database in memory.
+const SchemaRows& OwnSchema() {
+  static const SchemaRows own = [] {
+    sqlite3* db = nullptr;
+    SchemaRows rows;
+    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK)
+      rows = SchemaOf(db).value_or(SchemaRows{});
+    sqlite3_close(db);
+    return rows;
+  }();
+  return own;
+}
+
+// Only the store's own tables (and their key indexes), each exactly as the store writes it, may be in
+// the file: a view or a trigger would run whatever it holds at every access, a computed column or
+// another text whatever it computes, and another program's objects mean it is not our file.
+bool SchemaIsOwn(sqlite3* db) {
+  const std::optional<SchemaRows> rows = SchemaOf(db);
+  if (!rows || OwnSchema().empty()) return false;
+  return std::includes(OwnSchema().begin(), OwnSchema().end(), rows->begin(), rows->end());
+}
+
+// Far above any value the store keeps; no text or blob that a statement makes may grow past it.
+constexpr int kLongestValue = 1024 * 1024;
+// SQLite's steps between two looks at the time bound: a few, as no step is long within these limits.
+constexpr int kStepsBetweenChecks = 100;
 
 // No statement of one operation may run longer than this: the file is input, and a crafted one
 // must not hang the handler that reads it.
@@ -146,8 +180,9 @@ bool SettingsAccess::OpenSettings(bool createIfMissing) {
   sqlite3_busy_timeout(db_, 5000);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, kLongestValue);
   sqlite3_progress_handler(
-      db_, 1000,
+      db_, kStepsBetweenChecks,
       [](void* self) {
         return std::chrono::steady_clock::now() > static_cast<SettingsAccess*>(self)->deadline_ ? 1 : 0;
       },

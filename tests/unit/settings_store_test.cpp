@@ -308,6 +308,14 @@ TEST_F(SettingsStore, FileWithObjectsOfItsOwnIsRefused) {
       {"a trigger on the values",
        std::string("CREATE TRIGGER t BEFORE INSERT ON \"values\" BEGIN SELECT count(*) FROM (") + kEndless + "); END;"},
       {"another table beside them", "CREATE TABLE other (x);"},
+      // Every read of a value would compute its text anew (made larger, a read took half a minute).
+      {"a computed column in the values",
+       "DROP TABLE \"values\"; CREATE TABLE \"values\" (\"path\" TEXT NOT NULL COLLATE NOCASE,"
+       " name TEXT NOT NULL COLLATE NOCASE, data BLOB NOT NULL,"
+       " type INTEGER AS (length(hex(zeroblob(5000000)))), PRIMARY KEY (\"path\", name));"
+       " INSERT INTO \"values\" (\"path\", name, data) VALUES ('Software\\Larkmoor Systems\\DDNS', 'REG', x'01000000');"},
+      {"the store's tables with another default",
+       "DROP TABLE keys; CREATE TABLE keys (\"path\" TEXT PRIMARY KEY COLLATE NOCASE DEFAULT (randomblob(9)));"},
   };
   for (const auto& [what, sql] : cases) {
     hwtest::TempDir files;
@@ -320,10 +328,13 @@ TEST_F(SettingsStore, FileWithObjectsOfItsOwnIsRefused) {
     ASSERT_EQ(sqlite3_open(files.File("settings.db").c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << what << sqlite3_errmsg(db);
     sqlite3_close(db);
+    const std::string before = hwtest::ReadFileText(files.File("settings.db"));
     hw::SettingsAccess access;
     EXPECT_FALSE(access.OpenSettings(false)) << what;
+    EXPECT_FALSE(access.SettingExists("REG")) << what;
     EXPECT_FALSE(access.OpenSettings(true)) << what;
     EXPECT_EQ(ErrorOf([&] { access.WriteFlag("REG", true); }), "Failed to set data for 'REG'") << what;
+    EXPECT_EQ(hwtest::ReadFileText(files.File("settings.db")), before) << what << ": the file is left as it was";
   }
 }
 
