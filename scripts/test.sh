@@ -9,6 +9,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOSTWARDEN_B
 python3 scripts/check-layers.py
 cmake --build "$build"
 source scripts/test-postgres.sh
+export HOSTWARDEN_TEST_REQUIRE_SERVERS=1  # a test that needs a server this script started fails without it
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
 

@@ -11,6 +11,7 @@
 #include "account/RegistrationOffer.h"
 #include "ddns/Base64.h"
 #include "ddns/Envelope.h"
+#include "fixtures/FileSizeLimit.h"
 #include "fixtures/SettingsSeed.h"
 #include "shell/Beep.h"
 #include "widgets/support/ServiceFixture.h"
@@ -294,32 +295,27 @@ TEST_F(Registration, SuccessWithoutSettingsAccessStillShowsItsWindow) {
   EXPECT_TRUE(boxes.shown.empty());
 }
 
-// A write the store refuses ends the success path with its error: nothing more is shown or set,
-// and the send button works again.
+// A write the store cannot make (here: no file of this process may grow past 100 bytes, as on a full
+// disk) ends the success path with its error: nothing more is shown or set, and the send button
+// works again.
 TEST_F(Registration, FailingSettingsWriteShowsItsErrorAndNothingHalfDone) {
   SeedFlag("Remind", true);  // the file and its tables exist
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(folder.File("settings.db").c_str(), &db), SQLITE_OK);
-  // The store's own table, with a rule that refuses the password.
-  ASSERT_EQ(sqlite3_exec(db,
-                         "DROP TABLE \"values\"; CREATE TABLE \"values\" (\"path\" TEXT NOT NULL COLLATE NOCASE,"
-                         " name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL,"
-                         " PRIMARY KEY (\"path\", name), CHECK (name <> 'password'));",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
   OpenFromTheMainWindow();
   Fill("alice", "secret", "secret");
   fake.Enqueue(Reply::Ok("##ok"));
-  Send();
+  {
+    const hwtest::FileSizeLimit limit(100);
+    Send();
+  }
   ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, "Failed to set data for 'password'");
+  EXPECT_EQ(boxes.shown[0].text, "Failed to set data for 'username'");
   EXPECT_TRUE(registration->Button1->isEnabled());
   EXPECT_FALSE(success->isVisible());
   EXPECT_TRUE(success->Memo1->toPlainText().isEmpty());
   EXPECT_EQ(main->UserName, "");
   EXPECT_FALSE(main->Timer1->isActive());
   EXPECT_FALSE(StoredValues().contains("REG")) << "the account is not marked registered";
+  EXPECT_FALSE(StoredValues().contains("username"));
 }
 
 // Closing the dialog while the registration waits does not cancel it.

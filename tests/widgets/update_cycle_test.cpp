@@ -1,8 +1,6 @@
 // The ten-minute update cycle, driven through its timer's own signal against the fake service.
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 
 #include <QScrollBar>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include "common/AppError.h"
 #include "ddns/Envelope.h"
 #include "fixtures/ChildProcess.h"
+#include "fixtures/FileSizeLimit.h"
 #include "fixtures/VersionRecord.h"
 #include "shell/ProgramExit.h"
 #include "update/SignedBuild.h"
@@ -397,14 +396,10 @@ TEST_F(UpdateCycle, BuildThatCannotBeSavedShowsTheFileErrorAndStartsNoUpdater) {
   EnqueueOpenTick(kNewerVersion);
   fake.Enqueue(Reply::Ok(kNewerVersion));
   fake.Enqueue(Reply::Ok(SignedBuild(kNewerVersion) + std::string(20000, 'p')));
-  rlimit previous{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-  const rlimit small{4000, previous.rlim_max};
-  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);  // files of this process end at 4000 bytes
-  Tick();
-  ::setrlimit(RLIMIT_FSIZE, &previous);
-  std::signal(SIGXFSZ, previousHandler);
+  {
+    const hwtest::FileSizeLimit limit(4000);
+    Tick();
+  }
   unsetenv("HOSTWARDEN_TEST_TRACE");
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "Disk full.");
