@@ -352,7 +352,7 @@ TEST(InstalledClient, NewerBuildOfferedSendsEveryCheckAndSaysOnce) {
   };
   EXPECT_EQ(count("POST /fo.php "), kTicks + 1) << output;
   EXPECT_EQ(count("GET /hostwarden"), 0);
-  const std::string said = "Version 1.3.0.9 is available. This installation is updated by your system's package manager";
+  const std::string said = "Version 1.3.0.9 is available; install it with your package manager.";
   std::size_t times = 0;
   for (auto at = output.find(said); at != std::string::npos; at = output.find(said, at + 1)) ++times;
   EXPECT_EQ(times, 1u) << output;
