@@ -2,8 +2,11 @@
 
 #include <sodium.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 #include "ddns/Envelope.h"
 
@@ -20,6 +23,16 @@ std::string Trailer(std::int64_t now) {
   return text;
 }
 
+// Where failures are counted: an IPv4 address, or the /64 network of an IPv6 one (a single host
+// commonly holds a whole /64).
+std::string AddressKey(const std::string& address) {
+  in6_addr bytes{};
+  if (::inet_pton(AF_INET6, address.c_str(), &bytes) != 1) return address;
+  std::fill(bytes.s6_addr + 8, bytes.s6_addr + 16, 0);
+  char text[INET6_ADDRSTRLEN];
+  return ::inet_ntop(AF_INET6, &bytes, text, sizeof text) ? std::string(text) + "/64" : address;
+}
+
 }  // namespace
 
 bool IsValidAccountName(const std::string& name) {
@@ -33,21 +46,46 @@ bool IsValidMachineId(const std::string& machineId) {
                                                [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 
-Exchange::Exchange(AccountStore& accounts, bool fastHashes) : accounts_(accounts), fastHashes_(fastHashes) {
+Exchange::Exchange(AccountStore& accounts, bool fastHashes, FailureBudget budget)
+    : accounts_(accounts),
+      fastHashes_(fastHashes),
+      limits_(budget),
+      hashGate_(std::max(1u, std::thread::hardware_concurrency())) {
   if (sodium_init() < 0) throw std::runtime_error("the password hash library cannot start");
+  standInHash_ = HashPassword("a password no account has");
 }
 
-std::string Exchange::HashPassword(const std::string& password) const {
+std::string Exchange::HashPassword(const std::string& password) {
   char hash[crypto_pwhash_STRBYTES];
   const auto ops = fastHashes_ ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE;
   const auto mem = fastHashes_ ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
-  if (crypto_pwhash_str(hash, password.data(), password.size(), ops, mem) != 0)
-    throw std::runtime_error("out of memory for the password hash");
+  hashGate_.acquire();
+  const int made = crypto_pwhash_str(hash, password.data(), password.size(), ops, mem);
+  hashGate_.release();
+  ++slowHashes_;
+  if (made != 0) throw std::runtime_error("out of memory for the password hash");
   return hash;
 }
 
-bool Exchange::PasswordMatches(const std::string& hash, const std::string& password) const {
-  return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+Verdict Exchange::Verify(const std::optional<Account>& account, const std::string& name, const std::string& password,
+                         const std::string& address) {
+  // A password verified before is right at the cost of a digest, also while the account is being
+  // flooded with wrong guesses: the limits below hold back only the slow hash.
+  if (account && verified_.Matches(name, account->passwordHash, password)) return Verdict::Right;
+  const std::string source = AddressKey(address);
+  const auto now = FailureLimits::Clock::now();
+  if (!limits_.Allows(name, source, now)) return Verdict::Limited;
+  const std::string& hash = account ? account->passwordHash : standInHash_;
+  hashGate_.acquire();
+  const bool right = crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+  hashGate_.release();
+  ++slowHashes_;
+  if (!right || !account) {
+    limits_.Fail(name, source, now);
+    return Verdict::Wrong;
+  }
+  verified_.Remember(name, account->passwordHash, password);
+  return Verdict::Right;
 }
 
 std::optional<std::string> Exchange::Register(const Query& query) {
@@ -65,8 +103,10 @@ std::optional<Exchange::Lookup> Exchange::Authorize(const Query& query) {
   const auto fields = DecodeEnvelope(query.body);
   if (!fields) return std::nullopt;
   const auto account = accounts_.Find(fields->name);
+  const Verdict verdict = Verify(account, fields->name, fields->password, query.address);
+  if (verdict == Verdict::Limited) return Lookup{std::nullopt, "!!"};
   if (!account) return Lookup{std::nullopt, "@@"};
-  if (!PasswordMatches(account->passwordHash, fields->password)) return Lookup{std::nullopt, "!!"};
+  if (verdict != Verdict::Right) return Lookup{std::nullopt, "!!"};
   if (account->machineId != fields->machineId) return Lookup{std::nullopt, "%%" + fields->name + Trailer(query.now)};
   return Lookup{account, {}};
 }
@@ -82,14 +122,15 @@ std::optional<std::string> Exchange::Release(const Query& query) {
   const auto lookup = Authorize(query);
   if (!lookup || !lookup->account) return lookup ? std::optional(lookup->refusal) : std::nullopt;
   accounts_.Remove(lookup->account->name);
+  verified_.Forget(lookup->account->name);
   return "^^";
 }
 
 std::string Exchange::Dyndns2Update(const std::string& user, const std::string& password, const std::string& hostName,
-                                    const std::string& address, std::int64_t now) {
+                                    const std::string& address, const std::string& client, std::int64_t now) {
   if (hostName.empty()) return "notfqdn";
   const auto account = accounts_.Find(user);
-  if (!account || !PasswordMatches(account->passwordHash, password)) return "badauth";
+  if (Verify(account, user, password, client) != Verdict::Right) return "badauth";
   if (hostName != accounts_.HostName(account->name)) return "nohost";
   return (accounts_.SetAddress(account->name, address, now) ? "good " : "nochg ") + address;
 }

@@ -1,8 +1,12 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <semaphore>
 #include <string>
 
 #include "service/AccountStore.h"
+#include "service/FailureLimits.h"
+#include "service/VerifiedPasswords.h"
 
 namespace hw::service {
 
@@ -29,10 +33,15 @@ struct Query {
 // Replies with HTTP status 400 carry this text: the body is no envelope of the client's.
 inline constexpr const char* kBadEnvelope = "Bad envelope";
 
+// What a password is found to be. `Limited`: the slow hash was not even tried, as the account or the
+// client address has failed too often lately.
+enum class Verdict { Right, Wrong, Limited };
+
 class Exchange {
  public:
-  // `fastHashes`: a cheap password hash, for tests only.
-  Exchange(AccountStore& accounts, bool fastHashes);
+  // `fastHashes`: a cheap password hash, for tests only. `budget`: the failed verifications allowed
+  // per account and per client address.
+  Exchange(AccountStore& accounts, bool fastHashes, FailureBudget budget = {});
 
   // The reply text, or nothing when the body is no envelope.
   std::optional<std::string> Register(const Query& query);
@@ -42,8 +51,9 @@ class Exchange {
   // The dyndns2 update that standard DDNS clients send ("/nic/update" with basic authentication):
   // "good <address>" after a change, "nochg <address>" without one, "badauth" for an unknown account
   // or a wrong password, "nohost" for a host name that is not the account's, "notfqdn" for none.
+  // `address` goes into the record; `client` is where the request came from (failures count there).
   std::string Dyndns2Update(const std::string& user, const std::string& password, const std::string& hostName,
-                            const std::string& address, std::int64_t now);
+                            const std::string& address, const std::string& client, std::int64_t now);
 
  private:
   struct Lookup {
@@ -51,11 +61,25 @@ class Exchange {
     std::string refusal;  // when there is no account: the reply that says why
   };
   std::optional<Lookup> Authorize(const Query& query);
-  std::string HashPassword(const std::string& password) const;
-  bool PasswordMatches(const std::string& hash, const std::string& password) const;
+  std::string HashPassword(const std::string& password);
+  // The password against the account (or, for a name without one, against a stand-in hash, so that
+  // an unknown name costs what a known one does).
+  Verdict Verify(const std::optional<Account>& account, const std::string& name, const std::string& password,
+                 const std::string& address);
 
+ public:
+  // Slow hashes computed or verified so far (a measure for tests and operators).
+  std::uint64_t SlowHashes() const { return slowHashes_; }
+
+ private:
   AccountStore& accounts_;
   bool fastHashes_;
+  FailureLimits limits_;
+  VerifiedPasswords verified_;
+  // At most one slow hash per core at once: each takes tens of megabytes and a good part of a second.
+  std::counting_semaphore<> hashGate_;
+  std::atomic<std::uint64_t> slowHashes_{0};
+  std::string standInHash_;
 };
 
 // The client's rules for names, checked again here: 3 to 16 of a-z, 0-9 and "-", not at either end.

@@ -11,6 +11,7 @@
 #include "BuildConfig.h"
 #include "common/Text.h"
 #include "ddns/Base64.h"
+#include "service/ClientAddress.h"
 
 namespace hw::service {
 namespace {
@@ -58,21 +59,18 @@ std::pair<std::string, std::string> BasicCredentials(const std::string& header) 
 
 void LogRequest(const httplib::Request& request, const httplib::Response& response, const std::string& trustedProxy) {
   const std::string marker = response.body.substr(0, std::min<std::size_t>(response.body.size(), 2));
-  std::fprintf(stderr, "hostwarden-service: %s %s %s %d %s\n", ClientAddress(request, trustedProxy).c_str(),
-               request.method.c_str(), request.path.c_str(), response.status,
-               request.method == "POST" ? marker.c_str() : std::to_string(response.body.size()).c_str());
+  std::fprintf(stderr, "hostwarden-service: %s %s %s %d %s\n", LogSafe(ClientAddress(request, trustedProxy)).c_str(),
+               LogSafe(request.method).c_str(), LogSafe(request.path).c_str(), response.status,
+               request.method == "POST" ? LogSafe(marker).c_str() : std::to_string(response.body.size()).c_str());
 }
 
 }  // namespace
 
 std::string ClientAddress(const httplib::Request& request, const std::string& trustedProxy) {
-  std::string address = request.remote_addr;
-  if (!trustedProxy.empty() && address == trustedProxy && request.has_header("X-Forwarded-For")) {
-    const std::string forwarded = request.get_header_value("X-Forwarded-For");
-    address = TrimBlanks(std::string_view(forwarded).substr(forwarded.rfind(',') + 1));
-  }
-  if (address.starts_with("::ffff:") && address.find('.') != std::string::npos) address = address.substr(7);
-  return address;
+  std::vector<std::string> forwarded;
+  const auto [first, last] = request.headers.equal_range("X-Forwarded-For");  // every line of it
+  for (auto line = first; line != last; ++line) forwarded.push_back(line->second);
+  return ClientAddressOf(request.remote_addr, forwarded, trustedProxy);
 }
 
 void MountEndpoints(httplib::Server& server, Exchange& exchange, const ServiceClock& clock,
@@ -105,9 +103,11 @@ void MountEndpoints(httplib::Server& server, Exchange& exchange, const ServiceCl
       "/nic/update", [&exchange, &clock, &options](const httplib::Request& request, httplib::Response& response) {
         const auto [user, password] = BasicCredentials(request.get_header_value("Authorization"));
         const std::string myip = request.get_param_value("myip");
-        const std::string address = IsIpAddress(myip) ? myip : ClientAddress(request, options.trustedProxy);
+        const std::string client = ClientAddress(request, options.trustedProxy);
+        const std::string address = IsIpAddress(myip) ? myip : client;
         response.set_content(
-            exchange.Dyndns2Update(user, password, request.get_param_value("hostname"), address, clock.Now()), kText);
+            exchange.Dyndns2Update(user, password, request.get_param_value("hostname"), address, client, clock.Now()),
+            kText);
       });
   MountPost(server, "/sj.php", exchange, &Exchange::Register, clock, options);
   MountPost(server, "/fo.php", exchange, &Exchange::Check, clock, options);

@@ -19,8 +19,8 @@ inline constexpr int kReadTimeoutSeconds = 5;
 void MountEndpoints(httplib::Server& server, Exchange& exchange, const ServiceClock& clock,
                     const ServiceOptions& options);
 
-// The address a request came from: the connection's peer, or, behind the trusted reverse proxy,
-// the last address of its X-Forwarded-For. An IPv4 address in IPv6 form is given as IPv4.
+// The address a request came from, as ClientAddressOf finds it from the peer and every
+// X-Forwarded-For line.
 std::string ClientAddress(const httplib::Request& request, const std::string& trustedProxy);
 
 }  // namespace hw::service

@@ -1,0 +1,52 @@
+#include "service/ClientAddress.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+
+#include "common/Text.h"
+
+namespace hw::service {
+namespace {
+
+bool IsAddress(const std::string& text) {
+  unsigned char bytes[16];
+  return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
+
+}  // namespace
+
+std::string PlainAddress(const std::string& address) {
+  constexpr std::string_view kMapped = "::ffff:";
+  const bool mapped = address.size() > kMapped.size() && address.find('.') != std::string::npos &&
+                      AsciiLower(address.substr(0, kMapped.size())) == kMapped;
+  return mapped ? address.substr(kMapped.size()) : address;
+}
+
+std::string ClientAddressOf(const std::string& peer, const std::vector<std::string>& forwardedFor,
+                            const std::string& trustedProxy) {
+  const std::string from = PlainAddress(peer);
+  if (trustedProxy.empty() || forwardedFor.empty() || from != PlainAddress(trustedProxy)) return from;
+  std::string joined;
+  for (const std::string& line : forwardedFor) joined += (joined.empty() ? "" : ",") + line;
+  const std::string last = PlainAddress(TrimBlanks(std::string_view(joined).substr(joined.rfind(',') + 1)));
+  return IsAddress(last) ? last : from;
+}
+
+std::string LogSafe(const std::string& text) {
+  std::string safe;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      safe += escaped;
+    } else {
+      if (c == '\\') safe += '\\';
+      safe += c;
+    }
+  }
+  return safe;
+}
+
+}  // namespace hw::service

@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace hw::service {
+
+// An address as text in its plain form: an IPv4 address given in IPv6 form ("::ffff:192.0.2.1")
+// becomes the IPv4 one; anything else stays as it is.
+std::string PlainAddress(const std::string& address);
+
+// The address a request came from. The connection's peer, unless the peer is the trusted reverse
+// proxy (compared in plain form) and sent X-Forwarded-For: then the last entry of all its lines
+// together (a proxy appends what it saw, so every earlier entry is the client's to forge), when that
+// entry is an address at all; otherwise still the peer.
+std::string ClientAddressOf(const std::string& peer, const std::vector<std::string>& forwardedFor,
+                            const std::string& trustedProxy);
+
+// Text for a log line: every control byte and DEL written as \xNN, and the backslash doubled, so that
+// nothing a client sends can end a line or forge another.
+std::string LogSafe(const std::string& text);
+
+}  // namespace hw::service

@@ -1,0 +1,126 @@
+// The reference service's guards for the open internet, without its HTTP front: the password work a
+// client can force, and the addresses and log text a client can put forward.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "ddns/Envelope.h"
+#include "fixtures/TempDir.h"
+#include "service/AccountStore.h"
+#include "service/ClientAddress.h"
+#include "service/Exchange.h"
+#include "service/SqlDatabase.h"
+
+namespace {
+
+using hw::service::Exchange;
+using hw::service::Query;
+
+constexpr const char* kMachine = "001122334455";
+constexpr const char* kSchema = "/usr/share/pdns-backend-sqlite3/schema/schema.sqlite3.sql";
+
+// An exchange on a fresh database, with the cheap test hash and a small failure budget: three
+// failures, and no refill within a test.
+class ServiceGuard : public ::testing::Test {
+ protected:
+  std::string Post(Exchange& exchange, std::optional<std::string> (Exchange::*handler)(const Query&),
+                   const std::string& name, const std::string& password, const std::string& from) {
+    const Query query{hw::BuildEnvelope(name, password, kMachine), from, 0};
+    const std::string reply = (exchange.*handler)(query).value_or("(no envelope)");
+    return reply.substr(0, 2);
+  }
+  std::string Check(const std::string& name, const std::string& password, const std::string& from = "192.0.2.1") {
+    return Post(exchange, &Exchange::Check, name, password, from);
+  }
+  std::string Register(const std::string& name, const std::string& password) {
+    return Post(exchange, &Exchange::Register, name, password, "203.0.113.50");
+  }
+  // The slow hashes that `action` cost.
+  std::uint64_t HashesOf(const std::function<void()>& action) {
+    const std::uint64_t before = exchange.SlowHashes();
+    action();
+    return exchange.SlowHashes() - before;
+  }
+
+  hwtest::TempDir folder;
+  hw::service::AccountStore accounts{hw::service::OpenDatabase("sqlite:" + folder.File("dns.db")), kSchema,
+                                     ".hostwarden.test"};
+  Exchange exchange{accounts, true, hw::service::FailureBudget{3, std::chrono::hours(1)}};
+};
+
+// A right password costs one slow hash, the first time; from then on a digest in memory. A wrong one
+// is never remembered, and an unknown name costs a hash as a known one does.
+TEST_F(ServiceGuard, RightPasswordIsHashedOnceThenRecognisedFromMemory) {
+  ASSERT_EQ(Register("alice", "secret"), "##");
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "secret"), "**"); }), 1u);
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "secret"), "##"); }), 0u);
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "wrong!"), "!!"); }), 1u);
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "wrong!"), "!!"); }), 1u) << "a wrong password is not kept";
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("nobody", "secret"), "@@"); }), 1u) << "as costly as a known name";
+}
+
+// A flood of wrong passwords runs out of its budget and then costs nothing, while the owner, who
+// has checked in before, and every other account go on being answered.
+TEST_F(ServiceGuard, FloodOfWrongPasswordsIsLimitedWithoutLockingOutTheOwner) {
+  ASSERT_EQ(Register("alice", "secret"), "##");
+  ASSERT_EQ(Register("bobby", "secret"), "##");
+  ASSERT_EQ(Check("alice", "secret", "192.0.2.1"), "**");
+  for (int guess = 0; guess < 3; ++guess) EXPECT_EQ(Check("alice", "guess!", "198.51.100.7"), "!!");
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "guess!", "198.51.100.7"), "!!"); }), 0u) << "the address is spent";
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "guess!", "198.51.100.8"), "!!"); }), 0u) << "so is the account";
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "secret", "192.0.2.1"), "##"); }), 0u) << "the owner still checks";
+  EXPECT_EQ(Check("bobby", "secret", "192.0.2.2"), "**") << "another account is not touched";
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("carol", "guess!", "198.51.100.7"), "!!"); }), 0u)
+      << "a spent address gets no hash for an unknown name either";
+  EXPECT_EQ(HashesOf([&] {
+              EXPECT_EQ(exchange.Dyndns2Update("alice", "guess!", "alice.hostwarden.test", "203.0.113.1",
+                                               "198.51.100.7", 0),
+                        "badauth");
+            }),
+            0u);
+  // One host of an IPv6 network spends the budget of the whole /64.
+  for (int guess = 0; guess < 3; ++guess) Check("bobby", "guess!", "2001:db8:1:2::" + std::to_string(guess + 1));
+  EXPECT_EQ(HashesOf([&] { Check("carol", "guess!", "2001:db8:1:2:ffff::9"); }), 0u);
+}
+
+// A released name forgets its password: registered again with another one, the old one is wrong.
+TEST_F(ServiceGuard, ReleaseForgetsTheVerifiedPassword) {
+  ASSERT_EQ(Register("alice", "secret"), "##");
+  ASSERT_EQ(Check("alice", "secret"), "**");
+  ASSERT_EQ(Post(exchange, &Exchange::Release, "alice", "secret", "192.0.2.1"), "^^");
+  ASSERT_EQ(Register("alice", "другой"), "##");
+  EXPECT_EQ(Check("alice", "secret"), "!!");
+  EXPECT_EQ(Check("alice", "другой"), "**");
+}
+
+// Behind the trusted proxy, the last entry of all X-Forwarded-For lines, when it is an address.
+TEST(ClientAddress, OnlyTheTrustedProxysOwnEntryCounts) {
+  struct Case {
+    const char* what;
+    const char* peer;
+    std::vector<std::string> forwarded;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"no proxy: the peer", "192.0.2.1", {"198.51.100.1"}, "192.0.2.1"},
+      {"the proxy, one entry", "127.0.0.2", {"198.51.100.1"}, "198.51.100.1"},
+      {"the proxy, a forged entry before its own", "127.0.0.2", {"10.9.9.9, 198.51.100.1"}, "198.51.100.1"},
+      {"the proxy appends a line of its own", "127.0.0.2", {"10.9.9.9", "198.51.100.1"}, "198.51.100.1"},
+      {"not an address", "127.0.0.2", {"1.2.3.4 x"}, "127.0.0.2"},
+      {"an empty last entry", "127.0.0.2", {"198.51.100.1,"}, "127.0.0.2"},
+      {"the proxy in mapped form", "::ffff:127.0.0.2", {"2001:db8::1"}, "2001:db8::1"},
+      {"a mapped client", "127.0.0.2", {"::FFFF:198.51.100.1"}, "198.51.100.1"},
+      {"the proxy without the header", "127.0.0.2", {}, "127.0.0.2"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(hw::service::ClientAddressOf(c.peer, c.forwarded, "127.0.0.2"), c.expected) << c.what;
+  EXPECT_EQ(hw::service::ClientAddressOf("127.0.0.2", {"198.51.100.1"}, "::ffff:127.0.0.2"), "198.51.100.1");
+}
+
+TEST(LogSafe, NoClientTextEndsOrForgesALine) {
+  EXPECT_EQ(hw::service::LogSafe("/fo.php\n127.0.0.1 POST /lk.php 200 ^^"), "/fo.php\\x0A127.0.0.1 POST /lk.php 200 ^^");
+  EXPECT_EQ(hw::service::LogSafe(std::string("a\r\0b\x7f\\", 6)), "a\\x0D\\x00b\\x7F\\\\");
+  EXPECT_EQ(hw::service::LogSafe("/hostwarden1.3.0.1"), "/hostwarden1.3.0.1");
+}
+
+}  // namespace
