@@ -10,6 +10,11 @@ namespace {
 constexpr const char* kAccountsTable =
     "CREATE TABLE IF NOT EXISTS ddns_accounts (name VARCHAR(16) PRIMARY KEY, password_hash TEXT NOT NULL,"
     " machine_id VARCHAR(12) NOT NULL, address VARCHAR(64) NOT NULL, updated BIGINT NOT NULL)";
+// The DNS records this service wrote, by the account they belong to: the only ones it ever changes.
+constexpr const char* kRecordsTable =
+    "CREATE TABLE IF NOT EXISTS ddns_records (record_id BIGINT PRIMARY KEY, account VARCHAR(16) NOT NULL)";
+// The zones this service made, or was told to adopt.
+constexpr const char* kZonesTable = "CREATE TABLE IF NOT EXISTS ddns_zones (name VARCHAR(255) PRIMARY KEY)";
 
 std::string ReadSchema(const std::string& file) {
   std::ifstream in(file);
@@ -43,20 +48,25 @@ auto AccountStore::InTransaction(Body body) {
 }
 
 AccountStore::AccountStore(std::unique_ptr<SqlDatabase> database, const std::string& schemaFile,
-                           std::string domainSuffix)
+                           std::string domainSuffix, bool adoptZone)
     : db_(std::move(database)),
       domainSuffix_(std::move(domainSuffix)),
       zone_(domainSuffix_.starts_with('.') ? domainSuffix_.substr(1) : domainSuffix_) {
+  // A database of an earlier version of this service: its zone and its accounts' records are its own.
+  const bool earlierVersion = db_->HasTable("ddns_accounts") && !db_->HasTable("ddns_zones");
   EnsureSchema(schemaFile);
-  EnsureZone();
+  EnsureZone(adoptZone || earlierVersion);
+  if (earlierVersion) ClaimAccountRecords();
 }
 
 void AccountStore::EnsureSchema(const std::string& schemaFile) {
   if (!db_->HasTable("domains")) db_->RunScript(ReadSchema(schemaFile));
   db_->Query(kAccountsTable);
+  db_->Query(kRecordsTable);
+  db_->Query(kZonesTable);
 }
 
-void AccountStore::EnsureZone() {
+void AccountStore::EnsureZone(bool adopt) {
   auto rows = db_->Query("SELECT id FROM domains WHERE name = $1", {zone_});
   if (rows.empty()) {
     db_->Query("INSERT INTO domains (name, type) VALUES ($1, 'NATIVE')", {zone_});
@@ -69,8 +79,23 @@ void AccountStore::EnsureZone() {
     };
     add("SOA", SoaContent(zone_, 1));
     add("NS", "ns." + zone_);
+    adopt = true;
+  }
+  if (db_->Query("SELECT 1 FROM ddns_zones WHERE name = $1", {zone_}).empty()) {
+    if (!adopt)
+      throw DatabaseError("the zone " + zone_ +
+                          " exists but was not made by this service; start it with --adopt-zone to work in it"
+                          " (its records stay untouched, only its SOA serial follows the changes)");
+    db_->Query("INSERT INTO ddns_zones (name) VALUES ($1)", {zone_});
   }
   zoneId_ = rows.at(0).at(0);
+}
+
+void AccountStore::ClaimAccountRecords() {
+  db_->Query(
+      "INSERT INTO ddns_records (record_id, account) SELECT r.id, a.name FROM records r JOIN ddns_accounts a"
+      " ON r.name = a.name || $2 WHERE r.domain_id = $1 AND r.type IN ('A', 'AAAA')",
+      {zoneId_, domainSuffix_});
 }
 
 std::optional<Account> AccountStore::Find(const std::string& name) {
@@ -85,60 +110,90 @@ std::optional<Account> AccountStore::Find(const std::string& name) {
 bool AccountStore::Create(const Account& account) {
   const std::lock_guard lock(mutex_);
   return InTransaction([&] {
-    if (!db_->Query("SELECT 1 FROM ddns_accounts WHERE name = $1", {account.name}).empty()) return false;
-    db_->Query(
-        "INSERT INTO ddns_accounts (name, password_hash, machine_id, address, updated) VALUES ($1, $2, $3, $4, $5)",
+    // A name that holds records of someone else's (an administrator's www, say) is taken.
+    if (!db_->Query("SELECT 1 FROM records WHERE domain_id = $1 AND name = $2", {zoneId_, HostName(account.name)})
+             .empty())
+      return false;
+    // The loser of two registrations at once (two instances on one PostgreSQL) is simply refused.
+    const auto inserted = db_->Query(
+        "INSERT INTO ddns_accounts (name, password_hash, machine_id, address, updated) VALUES ($1, $2, $3, $4, $5)"
+        " ON CONFLICT DO NOTHING RETURNING name",
         {account.name, account.passwordHash, account.machineId, account.address, std::to_string(account.updated)});
+    if (inserted.empty()) return false;
     WriteRecord(account.name, account.address);
     BumpSerial();
     return true;
   });
 }
 
-bool AccountStore::SetAddress(const std::string& name, const std::string& address, std::int64_t time) {
+AddressChange AccountStore::SetAddress(const Account& authorised, const std::string& address, std::int64_t time) {
   const std::lock_guard lock(mutex_);
   return InTransaction([&] {
-    const auto rows = db_->Query("SELECT address FROM ddns_accounts WHERE name = $1", {name});
-    const bool changed = rows.empty() || rows.front().front() != address;
-    db_->Query("UPDATE ddns_accounts SET address = $1, updated = $2 WHERE name = $3",
-               {address, std::to_string(time), name});
-    if (changed) {
-      WriteRecord(name, address);
-      BumpSerial();
-    }
-    return changed;
+    // Only the account row that was authorised: released (or registered anew) meanwhile, it is gone.
+    const auto rows = db_->Query(
+        "UPDATE ddns_accounts SET updated = $1 WHERE name = $2 AND password_hash = $3 AND machine_id = $4"
+        " RETURNING address",
+        {std::to_string(time), authorised.name, authorised.passwordHash, authorised.machineId});
+    if (rows.empty()) return AddressChange::AccountGone;
+    if (rows.front().front() == address) return AddressChange::Unchanged;
+    db_->Query("UPDATE ddns_accounts SET address = $1 WHERE name = $2", {address, authorised.name});
+    WriteRecord(authorised.name, address);
+    BumpSerial();
+    return AddressChange::Changed;
   });
 }
 
-void AccountStore::Remove(const std::string& name) {
+void AccountStore::Remove(const Account& authorised) {
   const std::lock_guard lock(mutex_);
   InTransaction([&] {
-    db_->Query("DELETE FROM ddns_accounts WHERE name = $1", {name});
-    db_->Query("DELETE FROM records WHERE domain_id = $1 AND name = $2", {zoneId_, HostName(name)});
+    const auto removed = db_->Query(
+        "DELETE FROM ddns_accounts WHERE name = $1 AND password_hash = $2 AND machine_id = $3 RETURNING name",
+        {authorised.name, authorised.passwordHash, authorised.machineId});
+    if (removed.empty()) return false;  // gone already
+    RemoveRecords(authorised.name);
     BumpSerial();
     return true;
   });
 }
 
+void AccountStore::RemoveRecords(const std::string& name) {
+  db_->Query("DELETE FROM records WHERE id IN (SELECT record_id FROM ddns_records WHERE account = $1)", {name});
+  db_->Query("DELETE FROM ddns_records WHERE account = $1", {name});
+}
+
 void AccountStore::WriteRecord(const std::string& name, const std::string& address) {
-  db_->Query("DELETE FROM records WHERE domain_id = $1 AND name = $2 AND type IN ('A', 'AAAA')",
-             {zoneId_, HostName(name)});
-  db_->Query(
+  RemoveRecords(name);
+  const auto written = db_->Query(
       "INSERT INTO records (domain_id, name, type, content, ttl, prio, disabled, auth)"
-      " VALUES ($1, $2, $3, $4, $5, 0, FALSE, TRUE)",
+      " VALUES ($1, $2, $3, $4, $5, 0, FALSE, TRUE) RETURNING id",
       {zoneId_, HostName(name), IsIpv6(address) ? "AAAA" : "A", address, std::to_string(kRecordTtl)});
+  db_->Query("INSERT INTO ddns_records (record_id, account) VALUES ($1, $2)", {written.at(0).at(0), name});
 }
 
 void AccountStore::BumpSerial() {
-  const auto rows = db_->Query("SELECT content FROM records WHERE domain_id = $1 AND type = 'SOA'", {zoneId_});
-  std::int64_t serial = 0;
-  if (!rows.empty()) {
-    std::istringstream fields(rows.front().front());
-    std::string skip;
-    fields >> skip >> skip >> serial;
+  // The row is locked first (a write that changes nothing), so that changes made at once by two
+  // instances each raise the serial, one after the other.
+  db_->Query("UPDATE records SET content = content WHERE domain_id = $1 AND type = 'SOA'", {zoneId_});
+  for (const SqlRow& row : db_->Query("SELECT id, content FROM records WHERE domain_id = $1 AND type = 'SOA'", {zoneId_}))
+    if (const auto next = WithNextSerial(row.at(1)))
+      db_->Query("UPDATE records SET content = $1 WHERE id = $2", {*next, row.at(0)});
+}
+
+std::optional<std::string> WithNextSerial(const std::string& soaContent) {
+  // The third field, found where it stands so that the administrator's text stays as it is around it.
+  std::size_t start = 0, end = 0;
+  for (int field = 0; field < 3; ++field) {
+    start = soaContent.find_first_not_of(' ', end);
+    if (start == std::string::npos) return std::nullopt;
+    end = std::min(soaContent.find(' ', start), soaContent.size());
   }
-  db_->Query("UPDATE records SET content = $1 WHERE domain_id = $2 AND type = 'SOA'",
-             {SoaContent(zone_, serial + 1), zoneId_});
+  const std::string digits = soaContent.substr(start, end - start);
+  if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const std::uint64_t serial = std::stoull(digits);
+  if (serial > 0xFFFFFFFFu) return std::nullopt;
+  const std::uint32_t next = static_cast<std::uint32_t>(serial) + 1u;  // RFC 1982: modulo 2^32
+  return soaContent.substr(0, start) + std::to_string(next) + soaContent.substr(end);
 }
 
 }  // namespace hw::service

@@ -16,31 +16,41 @@ struct Account {
   std::int64_t updated = 0;  // when, in seconds of the service's clock
 };
 
+enum class AddressChange { Unchanged, Changed, AccountGone };
+
 // The accounts and their DNS records, in the database that the DNS server reads: every account's
 // address is an A record (AAAA for IPv6) named <account><suffix> in the zone of the suffix, with a
-// short time to live, and every change bumps the zone's SOA serial so secondaries follow.
+// short time to live, and every change raises the zone's SOA serial so secondaries follow. The
+// service changes only the records it wrote (it keeps their ids) and, of the SOA, only the serial.
+// Every change of an account and of its record is one transaction.
 class AccountStore {
  public:
   static constexpr int kRecordTtl = 60;
 
   // Makes the DNS server's tables (from its backend's schema file) and the service's own when they
-  // are missing, and the zone with its SOA and NS records.
-  AccountStore(std::unique_ptr<SqlDatabase> database, const std::string& schemaFile, std::string domainSuffix);
+  // are missing, and the zone with its SOA and NS records. A zone that exists but was not made by
+  // the service is refused (DatabaseError) unless `adoptZone`.
+  AccountStore(std::unique_ptr<SqlDatabase> database, const std::string& schemaFile, std::string domainSuffix,
+               bool adoptZone = false);
 
   std::optional<Account> Find(const std::string& name);
-  // False when the name is taken. The record points at the account's address at once.
+  // False when the name is taken, by an account or by records that are not the service's. The record
+  // points at the account's address at once.
   bool Create(const Account& account);
-  // Records a query's address and time; true when the address changed.
-  bool SetAddress(const std::string& name, const std::string& address, std::int64_t time);
-  // The account and its record go.
-  void Remove(const std::string& name);
+  // Records a query's address and time for the account as it was authorised (name, password hash and
+  // machine); AccountGone, with nothing written, when that account is no longer there.
+  AddressChange SetAddress(const Account& authorised, const std::string& address, std::int64_t time);
+  // The account as it was authorised and its record go.
+  void Remove(const Account& authorised);
 
   std::string HostName(const std::string& name) const { return name + domainSuffix_; }
 
  private:
   void EnsureSchema(const std::string& schemaFile);
-  void EnsureZone();
+  void EnsureZone(bool adopt);
+  void ClaimAccountRecords();
   void WriteRecord(const std::string& name, const std::string& address);
+  void RemoveRecords(const std::string& name);
   void BumpSerial();
   // Runs the body in one transaction; rolled back when it throws.
   template <typename Body>
@@ -52,5 +62,9 @@ class AccountStore {
   std::string zoneId_;
   std::mutex mutex_;  // one statement at a time on the one connection
 };
+
+// The SOA content with its serial (the third field) one higher, modulo 2^32 as RFC 1982 counts, and
+// every other byte as it was; nothing when the content has no such serial.
+std::optional<std::string> WithNextSerial(const std::string& soaContent);
 
 }  // namespace hw::service

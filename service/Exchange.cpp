@@ -114,14 +114,18 @@ std::optional<Exchange::Lookup> Exchange::Authorize(const Query& query) {
 std::optional<std::string> Exchange::Check(const Query& query) {
   const auto lookup = Authorize(query);
   if (!lookup || !lookup->account) return lookup ? std::optional(lookup->refusal) : std::nullopt;
-  const bool changed = accounts_.SetAddress(lookup->account->name, query.address, query.now);
-  return (changed ? "**" : "##") + query.address + Trailer(query.now);
+  switch (accounts_.SetAddress(*lookup->account, query.address, query.now)) {
+    case AddressChange::AccountGone: return "@@";  // released while this check was verified
+    case AddressChange::Changed: return "**" + query.address + Trailer(query.now);
+    case AddressChange::Unchanged: break;
+  }
+  return "##" + query.address + Trailer(query.now);
 }
 
 std::optional<std::string> Exchange::Release(const Query& query) {
   const auto lookup = Authorize(query);
   if (!lookup || !lookup->account) return lookup ? std::optional(lookup->refusal) : std::nullopt;
-  accounts_.Remove(lookup->account->name);
+  accounts_.Remove(*lookup->account);
   verified_.Forget(lookup->account->name);
   return "^^";
 }
@@ -132,7 +136,12 @@ std::string Exchange::Dyndns2Update(const std::string& user, const std::string& 
   const auto account = accounts_.Find(user);
   if (Verify(account, user, password, client) != Verdict::Right) return "badauth";
   if (hostName != accounts_.HostName(account->name)) return "nohost";
-  return (accounts_.SetAddress(account->name, address, now) ? "good " : "nochg ") + address;
+  switch (accounts_.SetAddress(*account, address, now)) {
+    case AddressChange::AccountGone: return "badauth";
+    case AddressChange::Changed: return "good " + address;
+    case AddressChange::Unchanged: break;
+  }
+  return "nochg " + address;
 }
 
 }  // namespace hw::service

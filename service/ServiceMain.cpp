@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     if (!clock) throw std::runtime_error("--clock-start takes 'YYYY-MM-DD HH:MM:SS', not " + options->clockStart);
     auto database = OpenDatabase(options->database);
     const std::string schema = options->pdnsSchema.empty() ? DefaultSchema(database->Kind()) : options->pdnsSchema;
-    AccountStore accounts(std::move(database), schema, options->domainSuffix);
+    AccountStore accounts(std::move(database), schema, options->domainSuffix, options->adoptZone);
     Exchange exchange(accounts, hw::TestSwitch("HOSTWARDEN_TEST_FAST_HASH") != nullptr);
 
     httplib::Server server;

@@ -32,7 +32,12 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
       {"--clock-start", &options.clockStart}, {"--offer-version", &options.offerVersion},
       {"--builds", &options.buildsFolder},    {"--trusted-proxy", &options.trustedProxy},
   };
+  const std::map<std::string, bool*> flags = {{"--adopt-zone", &options.adoptZone}};
   for (std::size_t i = 0; i < arguments.size(); i += 2) {
+    while (flags.contains(arguments[i])) {  // a flag takes no value
+      *flags.at(arguments[i]) = true;
+      if (++i == arguments.size()) return options;
+    }
     const std::string& name = arguments[i];
     if (i + 1 >= arguments.size()) {
       error = name + " needs a value";
@@ -57,7 +62,7 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
 std::string ServiceUsage() {
   return "usage: hostwarden-service [--listen HOST:PORT] [--port-file FILE] [--database sqlite:FILE|POSTGRESQL]\n"
          "       [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
-         "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS]\n";
+         "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n";
 }
 
 }  // namespace hw::service
