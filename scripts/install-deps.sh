@@ -12,7 +12,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3 dpkg-dev clang libclang-rt-14-dev
   qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libcurl4-openssl-dev libsodium-dev
   libgtest-dev libgmock-dev
-  libcpp-httplib-dev libpq-dev pdns-server pdns-backend-sqlite3 pdns-backend-pgsql postgresql dnsutils
+  libmicrohttpd-dev libcpp-httplib-dev libpq-dev pdns-server pdns-backend-sqlite3 pdns-backend-pgsql postgresql dnsutils
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
   xvfb openbox trayer xdotool x11-utils imagemagick
 )

@@ -1,117 +1,254 @@
 #include "service/HttpFront.h"
 
 #include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <strings.h>
+#include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <regex>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
 
-#include "BuildConfig.h"
-#include "common/Text.h"
-#include "ddns/Base64.h"
 #include "service/ClientAddress.h"
 
 namespace hw::service {
+
+using Clock = std::chrono::steady_clock;
+
+// A connection as the watcher sees it: when its current request began and how far it has come.
+struct HttpFront::Connection {
+  int fd = -1;
+  std::atomic<Clock::rep> since{0};     // the request's start, or its head's end once the head is in
+  std::atomic<bool> headIn{false};
+  std::atomic<bool> answered{false};    // the body is in and the reply queued
+};
+
 namespace {
 
-constexpr const char* kText = "text/plain";
+// One request in the making: its head as read, its body as it comes.
+struct InFlight {
+  Request request;
+  bool bodyTooLarge = false;
+  bool headTooLarge = false;
+};
 
-std::optional<std::string> ReadBuild(const std::string& folder, const std::string& version) {
-  // Versions are digits and dots: nothing else may reach the file system.
-  if (version.empty() || version.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
-  std::ifstream in(std::filesystem::path(folder) / ("hostwarden" + version), std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+struct HeadSize {
+  std::size_t bytes = 0;
+  std::size_t lines = 0;
+};
+
+MHD_Result CountHeader(void* context, MHD_ValueKind, const char* key, const char* value) {
+  auto& size = *static_cast<HeadSize*>(context);
+  size.bytes += std::strlen(key) + (value ? std::strlen(value) : 0) + 4;  // "key: value\r\n"
+  ++size.lines;
+  return MHD_YES;
 }
 
-using Handler = std::optional<std::string> (Exchange::*)(const Query&);
-
-void MountPost(httplib::Server& server, const char* path, Exchange& exchange, Handler handler,
-               const ServiceClock& clock, const ServiceOptions& options) {
-  server.Post(path,
-              [&exchange, handler, &clock, &options](const httplib::Request& request, httplib::Response& response) {
-                const Query query{request.body, ClientAddress(request, options.trustedProxy), clock.Now()};
-                if (const auto reply = (exchange.*handler)(query)) {
-                  response.set_content(*reply, kText);
-                } else {
-                  response.status = 400;
-                  response.set_content(kBadEnvelope, kText);
-                }
-              });
+MHD_Result TakeHeader(void* context, MHD_ValueKind, const char* key, const char* value) {
+  auto& request = *static_cast<Request*>(context);
+  if (!value) return MHD_YES;
+  if (::strcasecmp(key, "X-Forwarded-For") == 0) request.forwardedFor.emplace_back(value);
+  if (::strcasecmp(key, "Authorization") == 0) request.authorization = value;
+  return MHD_YES;
 }
 
-// Only an address may go into a record, whatever a client sends as "myip".
-bool IsIpAddress(const std::string& text) {
-  unsigned char bytes[16];
-  return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+MHD_Result TakeArgument(void* context, MHD_ValueKind, const char* key, const char* value) {
+  static_cast<Request*>(context)->arguments.emplace(key, value ? value : "");
+  return MHD_YES;
 }
 
-// "Basic <base64 of user:password>" as user and password; empty ones for anything else.
-std::pair<std::string, std::string> BasicCredentials(const std::string& header) {
-  if (!header.starts_with("Basic ") || (header.size() - 6) % 4 != 0) return {};
-  const std::string pair = DecodeBase64(header.substr(6));
-  const auto colon = pair.find(':');
-  if (colon == std::string::npos) return {};
-  return {pair.substr(0, colon), pair.substr(colon + 1)};
+std::string PeerOf(MHD_Connection* connection) {
+  const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (!info || !info->client_addr) return {};
+  char text[INET6_ADDRSTRLEN] = {};
+  const sockaddr* address = info->client_addr;
+  if (address->sa_family == AF_INET)
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+  else if (address->sa_family == AF_INET6)
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+  return text;
 }
 
-void LogRequest(const httplib::Request& request, const httplib::Response& response, const std::string& trustedProxy) {
+HttpFront::Connection* StateOf(MHD_Connection* connection) {
+  const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info ? static_cast<HttpFront::Connection*>(info->socket_context) : nullptr;
+}
+
+MHD_Result Send(MHD_Connection* connection, const Response& response, bool close) {
+  MHD_Response* reply =
+      MHD_create_response_from_buffer(response.body.size(), const_cast<char*>(response.body.data()),
+                                      MHD_RESPMEM_MUST_COPY);
+  if (!reply) return MHD_NO;
+  MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.c_str());
+  if (close) MHD_add_response_header(reply, MHD_HTTP_HEADER_CONNECTION, "close");
+  const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(response.status), reply);
+  MHD_destroy_response(reply);
+  return queued;
+}
+
+void Log(const std::string& client, const Request& request, const Response& response) {
   const std::string marker = response.body.substr(0, std::min<std::size_t>(response.body.size(), 2));
-  std::fprintf(stderr, "hostwarden-service: %s %s %s %d %s\n", LogSafe(ClientAddress(request, trustedProxy)).c_str(),
+  std::fprintf(stderr, "hostwarden-service: %s %s %s %d %s\n", LogSafe(client).c_str(),
                LogSafe(request.method).c_str(), LogSafe(request.path).c_str(), response.status,
                request.method == "POST" ? LogSafe(marker).c_str() : std::to_string(response.body.size()).c_str());
 }
 
-}  // namespace
-
-std::string ClientAddress(const httplib::Request& request, const std::string& trustedProxy) {
-  std::vector<std::string> forwarded;
-  const auto [first, last] = request.headers.equal_range("X-Forwarded-For");  // every line of it
-  for (auto line = first; line != last; ++line) forwarded.push_back(line->second);
-  return ClientAddressOf(request.remote_addr, forwarded, trustedProxy);
+// The head is in: checked against its bounds and read into the request.
+std::unique_ptr<InFlight> BeginExchange(HttpFront& front, MHD_Connection* connection, const char* url,
+                                        const char* method) {
+  auto exchange = std::make_unique<InFlight>();
+  HeadSize size;
+  MHD_get_connection_values(connection, MHD_HEADER_KIND, &CountHeader, &size);
+  size.bytes += std::strlen(url) + std::strlen(method) + 12;  // the request line
+  exchange->headTooLarge = size.bytes > front.limits().maxHeadBytes || size.lines > front.limits().maxHeadLines;
+  Request& request = exchange->request;
+  request.method = method;
+  request.path = url;
+  request.peer = PeerOf(connection);
+  MHD_get_connection_values(connection, MHD_HEADER_KIND, &TakeHeader, &request);
+  MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &TakeArgument, &request);
+  const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+  exchange->bodyTooLarge = length && std::strtoull(length, nullptr, 10) > kMaxBodyBytes;
+  if (HttpFront::Connection* state = StateOf(connection)) {
+    state->since = Clock::now().time_since_epoch().count();
+    state->headIn = true;
+  }
+  return exchange;
 }
 
-void MountEndpoints(httplib::Server& server, Exchange& exchange, const ServiceClock& clock,
-                    const ServiceOptions& options) {
-  server.set_payload_max_length(kMaxBodyBytes);
-  server.set_tcp_nodelay(true);  // the reply's head and body leave at once, not an acknowledgement apart
-  server.set_read_timeout(kReadTimeoutSeconds, 0);
-  server.set_write_timeout(kReadTimeoutSeconds, 0);
-  server.set_keep_alive_timeout(kReadTimeoutSeconds);
-  server.set_logger([&options](const httplib::Request& request, const httplib::Response& response) {
-    LogRequest(request, response, options.trustedProxy);
-  });
-  server.Get("/now.php", [&clock](const httplib::Request&, httplib::Response& response) {
-    response.set_content(clock.Reply(), kText);
-  });
-  const std::string version = options.offerVersion.empty() ? HW_BUILD_VERSION : options.offerVersion;
-  server.Get("/",
-             [version](const httplib::Request&, httplib::Response& response) { response.set_content(version, kText); });
-  server.Get(R"(/hostwarden(.*))", [&options](const httplib::Request& request, httplib::Response& response) {
-    if (const auto build = ReadBuild(options.buildsFolder, request.matches[1])) {
-      response.set_content(*build, "application/octet-stream");
-    } else {
-      response.status = 404;
-      response.set_content("No such build", kText);
+MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url, const char* method,
+                     const char* /*version*/, const char* upload, std::size_t* uploadSize, void** requestContext) {
+  auto& front = *static_cast<HttpFront*>(context);
+  auto* exchange = static_cast<InFlight*>(*requestContext);
+  if (!exchange) {
+    auto begun = BeginExchange(front, connection, url, method);
+    exchange = begun.release();
+    *requestContext = exchange;
+    // Answered before any body is read: the rest of what the client sends is not taken in.
+    if (exchange->headTooLarge) return Send(connection, {431, "Request Header Fields Too Large"}, true);
+    if (exchange->bodyTooLarge) return Send(connection, {413, "Payload Too Large"}, true);
+    return MHD_YES;
+  }
+  if (*uploadSize > 0) {
+    const std::size_t room = kMaxBodyBytes + 1 - std::min(exchange->request.body.size(), kMaxBodyBytes + 1);
+    exchange->request.body.append(upload, std::min(*uploadSize, room));
+    *uploadSize = 0;
+    return MHD_YES;
+  }
+  if (exchange->headTooLarge || exchange->bodyTooLarge) return MHD_YES;  // answered already
+  const Request& request = exchange->request;
+  const Response response = front.endpoints().Answer(request);
+  Log(front.endpoints().ClientOf(request), request, response);
+  if (HttpFront::Connection* state = StateOf(connection)) state->answered = true;
+  return Send(connection, response, false);
+}
+
+void OnCompleted(void* /*context*/, MHD_Connection* connection, void** requestContext,
+                 MHD_RequestTerminationCode) {
+  delete static_cast<InFlight*>(*requestContext);
+  *requestContext = nullptr;
+  // A kept connection waits for its next request: from now on that request's head is timed.
+  if (HttpFront::Connection* state = StateOf(connection)) {
+    state->since = Clock::now().time_since_epoch().count();
+    state->headIn = false;
+    state->answered = false;
+  }
+}
+
+void OnConnection(void* context, MHD_Connection* connection, void** socketContext,
+                  MHD_ConnectionNotificationCode code) {
+  auto& front = *static_cast<HttpFront*>(context);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    auto* state = new HttpFront::Connection;
+    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    state->fd = info ? info->connect_fd : -1;
+    state->since = Clock::now().time_since_epoch().count();
+    *socketContext = state;
+    front.Opened(state);
+  } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+    auto* state = static_cast<HttpFront::Connection*>(*socketContext);
+    front.Closed(state);  // before the socket is closed: the watcher never touches a reused number
+    delete state;
+    *socketContext = nullptr;
+  }
+}
+
+// The address to listen on, numeric or a name.
+std::unique_ptr<addrinfo, void (*)(addrinfo*)> ResolveListen(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) found = nullptr;
+  return {found, &::freeaddrinfo};
+}
+
+}  // namespace
+
+HttpFront::HttpFront(const Endpoints& endpoints, FrontLimits limits) : endpoints_(endpoints), limits_(limits) {}
+
+HttpFront::~HttpFront() { Stop(); }
+
+int HttpFront::Start(const std::string& host, int port) {
+  const auto address = ResolveListen(host, port);
+  const std::string where = host + ":" + std::to_string(port);
+  if (!address) throw std::runtime_error("cannot listen on " + where + ": no such address");
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL;
+  if (address->ai_family == AF_INET6) flags |= MHD_USE_IPv6;
+  const unsigned threads = std::max(2u, 2 * std::thread::hardware_concurrency());
+  daemon_ = MHD_start_daemon(
+      flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_SOCK_ADDR, address->ai_addr,
+      MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleSeconds, MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits_.perAddress,
+      MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      static_cast<std::size_t>(2 * limits_.maxHeadBytes), MHD_OPTION_THREAD_POOL_SIZE, threads,
+      MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, this, MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, this,
+      MHD_OPTION_END);
+  if (!daemon_) throw std::runtime_error("cannot listen on " + where);
+  watcher_ = std::thread([this] { Watch(); });
+  const auto* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+  return info ? info->port : port;
+}
+
+void HttpFront::Stop() {
+  {
+    const std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  stopping_.notify_all();
+  if (watcher_.joinable()) watcher_.join();
+  if (daemon_) MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+}
+
+void HttpFront::Opened(Connection* connection) {
+  const std::lock_guard lock(mutex_);
+  connections_.insert(connection);
+}
+
+void HttpFront::Closed(Connection* connection) {
+  const std::lock_guard lock(mutex_);
+  connections_.erase(connection);
+}
+
+// Once a second: a connection whose head has not come whole within its bound, or whose body has not
+// come within its bound after the head, is cut (the front then closes it as a dropped one). A client
+// that sends a byte now and then keeps its connection no longer than that.
+void HttpFront::Watch() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
+    const Clock::time_point now = Clock::now();
+    for (Connection* connection : connections_) {
+      if (connection->answered) continue;
+      const auto bound = connection->headIn ? limits_.body : limits_.head;
+      if (now - Clock::time_point(Clock::duration(connection->since.load())) > bound)
+        ::shutdown(connection->fd, SHUT_RDWR);
     }
-  });
-  // The dyndns2 protocol: the account's name and password as basic authentication, the address in
-  // "myip" or, without it, the one the request came from.
-  server.Get(
-      "/nic/update", [&exchange, &clock, &options](const httplib::Request& request, httplib::Response& response) {
-        const auto [user, password] = BasicCredentials(request.get_header_value("Authorization"));
-        const std::string myip = request.get_param_value("myip");
-        const std::string client = ClientAddress(request, options.trustedProxy);
-        const std::string address = IsIpAddress(myip) ? myip : client;
-        response.set_content(
-            exchange.Dyndns2Update(user, password, request.get_param_value("hostname"), address, client, clock.Now()),
-            kText);
-      });
-  MountPost(server, "/sj.php", exchange, &Exchange::Register, clock, options);
-  MountPost(server, "/fo.php", exchange, &Exchange::Check, clock, options);
-  MountPost(server, "/lk.php", exchange, &Exchange::Release, clock, options);
+  }
 }
 
 }  // namespace hw::service

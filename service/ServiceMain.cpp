@@ -1,14 +1,15 @@
 // The reference DDNS service: the counterpart the client talks to, keeping each account's host name
 // in a DNS zone that PowerDNS serves from the same database.
-#include <httplib.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <fstream>
-#include <thread>
 
 #include "platform/TestSwitches.h"
 #include "service/AccountStore.h"
+#include "service/Endpoints.h"
 #include "service/Exchange.h"
 #include "service/HttpFront.h"
 #include "service/ServiceClock.h"
@@ -21,18 +22,22 @@ std::string DefaultSchema(const std::string& kind) {
                           : "/usr/share/pdns-backend-pgsql/schema/schema.pgsql.sql";
 }
 
-// Stops the server on SIGTERM or SIGINT, from a thread of its own (nothing else is safe in a handler).
-std::thread StopOnSignal(httplib::Server& server) {
+// Blocks SIGTERM and SIGINT for every thread, so that the main thread alone takes them, in order.
+sigset_t EndSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  return std::thread([&server, signals] {
-    int received = 0;
-    sigwait(&signals, &received);
-    server.stop();
-  });
+  return signals;
+}
+
+// Sockets for as many connections as the system lets this process have.
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace
@@ -53,17 +58,18 @@ int main(int argc, char** argv) {
     AccountStore accounts(std::move(database), schema, options->domainSuffix, options->adoptZone);
     Exchange exchange(accounts, hw::TestSwitch("HOSTWARDEN_TEST_FAST_HASH") != nullptr);
 
-    httplib::Server server;
-    MountEndpoints(server, exchange, *clock, *options);
-    const int port = options->port == 0 ? server.bind_to_any_port(options->host)
-                                        : (server.bind_to_port(options->host, options->port) ? options->port : -1);
-    if (port < 0) throw std::runtime_error("cannot listen on " + options->host + ":" + std::to_string(options->port));
-    std::thread stopper = StopOnSignal(server);
+    const sigset_t signals = EndSignals();  // before any thread starts
+    RaiseOpenFileLimit();
+    Endpoints endpoints(exchange, *clock, *options);
+    FrontLimits limits;
+    limits.perAddress = options->perAddress;
+    HttpFront front(endpoints, limits);
+    const int port = front.Start(options->host, options->port);
     std::fprintf(stderr, "hostwarden-service: listening on %s:%d\n", options->host.c_str(), port);
     if (!options->portFile.empty()) std::ofstream(options->portFile) << port << "\n";
-    server.listen_after_bind();
-    kill(getpid(), SIGTERM);  // wakes the stopper if the server ended by itself
-    stopper.join();
+    int received = 0;
+    sigwait(&signals, &received);
+    front.Stop();
     return 0;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "hostwarden-service: %s\n", failure.what());

@@ -44,7 +44,15 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
       return std::nullopt;
     }
     const std::string& value = arguments[i + 1];
-    if (name == "--listen") {
+    if (name == "--max-per-address") {
+      unsigned count = 0;
+      const auto [end, failed] = std::from_chars(value.data(), value.data() + value.size(), count);
+      if (failed != std::errc() || end != value.data() + value.size() || count == 0) {
+        error = "--max-per-address takes a number above 0, not " + value;
+        return std::nullopt;
+      }
+      options.perAddress = count;
+    } else if (name == "--listen") {
       if (!SplitListen(value, options)) {
         error = "--listen takes host:port, not " + value;
         return std::nullopt;
@@ -62,7 +70,8 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
 std::string ServiceUsage() {
   return "usage: hostwarden-service [--listen HOST:PORT] [--port-file FILE] [--database sqlite:FILE|POSTGRESQL]\n"
          "       [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
-         "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n";
+         "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n"
+         "       [--max-per-address N]\n";
 }
 
 }  // namespace hw::service

@@ -17,7 +17,8 @@ struct ServiceOptions {
   std::string offerVersion;  // empty: this project's version
   std::string buildsFolder = "builds";
   std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For is believed
-  bool adoptZone = false;    // work in a zone that the service did not make (its records stay untouched)
+  bool adoptZone = false;
+  unsigned perAddress = 64;  // connections at once from one client address    // work in a zone that the service did not make (its records stay untouched)
 };
 
 // The options from the command line ("--listen 127.0.0.1:17861", "--database ...", ...); nothing,

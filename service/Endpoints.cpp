@@ -1,0 +1,101 @@
+#include "service/Endpoints.h"
+
+#include <arpa/inet.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "BuildConfig.h"
+#include "ddns/Base64.h"
+#include "service/ClientAddress.h"
+
+namespace hw::service {
+namespace {
+
+// A signed build is a few megabytes; nothing larger is served.
+constexpr std::uintmax_t kMaxBuildBytes = 64 * 1024 * 1024 + 88;
+
+std::optional<std::string> ReadBuild(const std::string& folder, const std::string& version) {
+  // Versions are digits and dots: nothing else may reach the file system.
+  if (version.empty() || version.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
+  const std::filesystem::path file = std::filesystem::path(folder) / ("hostwarden" + version);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file, error) || std::filesystem::file_size(file, error) > kMaxBuildBytes)
+    return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Only an address may go into a record, whatever a client sends as "myip".
+bool IsIpAddress(const std::string& text) {
+  unsigned char bytes[16];
+  return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
+
+// "Basic <base64 of user:password>" as user and password; empty ones for anything else.
+std::pair<std::string, std::string> BasicCredentials(const std::string& header) {
+  if (!header.starts_with("Basic ") || (header.size() - 6) % 4 != 0) return {};
+  const std::string pair = DecodeBase64(header.substr(6));
+  const auto colon = pair.find(':');
+  if (colon == std::string::npos) return {};
+  return {pair.substr(0, colon), pair.substr(colon + 1)};
+}
+
+std::string ArgumentOf(const Request& request, const std::string& name) {
+  const auto found = request.arguments.find(name);
+  return found == request.arguments.end() ? std::string() : found->second;
+}
+
+}  // namespace
+
+Endpoints::Endpoints(Exchange& exchange, const ServiceClock& clock, const ServiceOptions& options)
+    : exchange_(exchange),
+      clock_(clock),
+      options_(options),
+      version_(options.offerVersion.empty() ? HW_BUILD_VERSION : options.offerVersion) {}
+
+std::string Endpoints::ClientOf(const Request& request) const {
+  return ClientAddressOf(request.peer, request.forwardedFor, options_.trustedProxy);
+}
+
+Response Endpoints::Answer(const Request& request) const {
+  if (request.method == "POST") return Post(request);
+  if (request.method != "GET") return {404, "Not Found"};
+  if (request.path == "/now.php") return {200, clock_.Reply()};
+  if (request.path == "/") return {200, version_};
+  if (request.path == "/nic/update") return Dyndns2(request);
+  if (request.path.starts_with("/hostwarden")) return Build(request.path.substr(11));
+  return {404, "Not Found"};
+}
+
+Response Endpoints::Post(const Request& request) const {
+  using Handler = std::optional<std::string> (Exchange::*)(const Query&);
+  const std::map<std::string, Handler> handlers = {
+      {"/sj.php", &Exchange::Register}, {"/fo.php", &Exchange::Check}, {"/lk.php", &Exchange::Release}};
+  const auto handler = handlers.find(request.path);
+  if (handler == handlers.end()) return {404, "Not Found"};
+  if (request.body.size() > kMaxBodyBytes) return {413, "Payload Too Large"};
+  const Query query{request.body, ClientOf(request), clock_.Now()};
+  if (const auto reply = (exchange_.*handler->second)(query)) return {200, *reply};
+  return {400, kBadEnvelope};
+}
+
+// The dyndns2 protocol: the account's name and password as basic authentication, the address in
+// "myip" or, without it, the one the request came from.
+Response Endpoints::Dyndns2(const Request& request) const {
+  const auto [user, password] = BasicCredentials(request.authorization);
+  const std::string myip = ArgumentOf(request, "myip");
+  const std::string client = ClientOf(request);
+  const std::string address = IsIpAddress(myip) ? myip : client;
+  return {200, exchange_.Dyndns2Update(user, password, ArgumentOf(request, "hostname"), address, client, clock_.Now())};
+}
+
+Response Endpoints::Build(const std::string& version) const {
+  if (const auto build = ReadBuild(options_.buildsFolder, version)) return {200, *build, "application/octet-stream"};
+  return {404, "No such build"};
+}
+
+}  // namespace hw::service

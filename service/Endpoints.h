@@ -1,0 +1,53 @@
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+#include "service/Exchange.h"
+#include "service/ServiceClock.h"
+#include "service/ServiceOptions.h"
+
+namespace hw::service {
+
+// Bodies larger than this are refused (413): an envelope is far smaller.
+inline constexpr std::size_t kMaxBodyBytes = 4096;
+
+// One request as the HTTP front read it.
+struct Request {
+  std::string method;
+  std::string path;                                // without the query
+  std::map<std::string, std::string> arguments;    // of the query, decoded
+  std::vector<std::string> forwardedFor;           // every X-Forwarded-For line
+  std::string authorization;                       // the Authorization header
+  std::string body;
+  std::string peer;                                // the connection's address
+};
+
+struct Response {
+  int status = 200;
+  std::string body;
+  std::string contentType = "text/plain";
+};
+
+// The service's endpoints: "/now.php", "/", "/hostwarden<version>", "/nic/update" by GET, and the
+// posts "/sj.php", "/fo.php", "/lk.php"; anything else 404.
+class Endpoints {
+ public:
+  Endpoints(Exchange& exchange, const ServiceClock& clock, const ServiceOptions& options);
+
+  Response Answer(const Request& request) const;
+  // The address the request came from (the peer, or behind the trusted proxy the forwarded one).
+  std::string ClientOf(const Request& request) const;
+
+ private:
+  Response Post(const Request& request) const;
+  Response Dyndns2(const Request& request) const;
+  Response Build(const std::string& version) const;
+
+  Exchange& exchange_;
+  const ServiceClock& clock_;
+  const ServiceOptions& options_;
+  std::string version_;
+};
+
+}  // namespace hw::service
