@@ -107,6 +107,11 @@ std::optional<Account> AccountStore::Find(const std::string& name) {
   return Account{row[0], row[1], row[2], row[3], std::stoll(row[4])};
 }
 
+std::int64_t AccountStore::Count() {
+  const std::lock_guard lock(mutex_);
+  return std::stoll(db_->Query("SELECT count(*) FROM ddns_accounts").at(0).at(0));
+}
+
 bool AccountStore::Create(const Account& account) {
   const std::lock_guard lock(mutex_);
   return InTransaction([&] {

@@ -34,6 +34,7 @@ class AccountStore {
                bool adoptZone = false);
 
   std::optional<Account> Find(const std::string& name);
+  std::int64_t Count();
   // False when the name is taken, by an account or by records that are not the service's. The record
   // points at the account's address at once.
   bool Create(const Account& account);

@@ -29,15 +29,24 @@ struct Response {
   std::string contentType = "text/plain";
 };
 
+// What answers the requests that an HTTP front reads.
+class Responder {
+ public:
+  virtual ~Responder() = default;
+  virtual Response Answer(const Request& request) const = 0;
+  // The address the request came from, for the log.
+  virtual std::string ClientOf(const Request& request) const { return request.peer; }
+};
+
 // The service's endpoints: "/now.php", "/", "/hostwarden<version>", "/nic/update" by GET, and the
 // posts "/sj.php", "/fo.php", "/lk.php"; anything else 404.
-class Endpoints {
+class Endpoints : public Responder {
  public:
   Endpoints(Exchange& exchange, const ServiceClock& clock, const ServiceOptions& options);
 
-  Response Answer(const Request& request) const;
-  // The address the request came from (the peer, or behind the trusted proxy the forwarded one).
-  std::string ClientOf(const Request& request) const;
+  Response Answer(const Request& request) const override;
+  // The peer, or behind the trusted proxy the forwarded address.
+  std::string ClientOf(const Request& request) const override;
 
  private:
   Response Post(const Request& request) const;

@@ -55,14 +55,22 @@ Exchange::Exchange(AccountStore& accounts, bool fastHashes, FailureBudget budget
   standInHash_ = HashPassword("a password no account has");
 }
 
+template <typename Work>
+auto Exchange::Hashing(Work work) {
+  hashGate_.acquire();
+  ++hashesInFlight_;
+  const auto result = work();
+  --hashesInFlight_;
+  hashGate_.release();
+  ++slowHashes_;
+  return result;
+}
+
 std::string Exchange::HashPassword(const std::string& password) {
   char hash[crypto_pwhash_STRBYTES];
   const auto ops = fastHashes_ ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE;
   const auto mem = fastHashes_ ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
-  hashGate_.acquire();
-  const int made = crypto_pwhash_str(hash, password.data(), password.size(), ops, mem);
-  hashGate_.release();
-  ++slowHashes_;
+  const int made = Hashing([&] { return crypto_pwhash_str(hash, password.data(), password.size(), ops, mem); });
   if (made != 0) throw std::runtime_error("out of memory for the password hash");
   return hash;
 }
@@ -74,12 +82,13 @@ Verdict Exchange::Verify(const std::optional<Account>& account, const std::strin
   if (account && verified_.Matches(name, account->passwordHash, password)) return Verdict::Right;
   const std::string source = AddressKey(address);
   const auto now = FailureLimits::Clock::now();
-  if (!limits_.Allows(name, source, now)) return Verdict::Limited;
+  if (!limits_.Allows(name, source, now)) {
+    ++limitedAnswers_;
+    return Verdict::Limited;
+  }
   const std::string& hash = account ? account->passwordHash : standInHash_;
-  hashGate_.acquire();
-  const bool right = crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
-  hashGate_.release();
-  ++slowHashes_;
+  const bool right =
+      Hashing([&] { return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0; });
   if (!right || !account) {
     limits_.Fail(name, source, now);
     return Verdict::Wrong;

@@ -68,8 +68,11 @@ class Exchange {
                  const std::string& address);
 
  public:
-  // Slow hashes computed or verified so far (a measure for tests and operators).
+  // Slow hashes computed or verified so far, those under way now, and the answers given without one
+  // because a failure limit was reached (measures for tests and operators).
   std::uint64_t SlowHashes() const { return slowHashes_; }
+  std::int64_t HashesInFlight() const { return hashesInFlight_; }
+  std::uint64_t LimitedAnswers() const { return limitedAnswers_; }
 
  private:
   AccountStore& accounts_;
@@ -79,6 +82,11 @@ class Exchange {
   // At most one slow hash per core at once: each takes tens of megabytes and a good part of a second.
   std::counting_semaphore<> hashGate_;
   std::atomic<std::uint64_t> slowHashes_{0};
+  std::atomic<std::int64_t> hashesInFlight_{0};
+  std::atomic<std::uint64_t> limitedAnswers_{0};
+  // Runs one slow hash computation behind the gate, counted.
+  template <typename Work>
+  auto Hashing(Work work);
   std::string standInHash_;
 };
 

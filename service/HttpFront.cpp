@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "service/ClientAddress.h"
 
@@ -32,6 +33,7 @@ namespace {
 // One request in the making: its head as read, its body as it comes.
 struct InFlight {
   Request request;
+  Clock::time_point headIn = Clock::now();
   bool bodyTooLarge = false;
   bool headTooLarge = false;
 };
@@ -141,8 +143,10 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
   }
   if (exchange->headTooLarge || exchange->bodyTooLarge) return MHD_YES;  // answered already
   const Request& request = exchange->request;
-  const Response response = front.endpoints().Answer(request);
-  Log(front.endpoints().ClientOf(request), request, response);
+  const Response response = front.responder().Answer(request);
+  Log(front.responder().ClientOf(request), request, response);
+  if (front.metrics()) front.metrics()->Count(request.method, request.path, response.status, response.body,
+                                              Clock::now() - exchange->headIn);
   if (HttpFront::Connection* state = StateOf(connection)) state->answered = true;
   return Send(connection, response, false);
 }
@@ -177,6 +181,16 @@ void OnConnection(void* context, MHD_Connection* connection, void** socketContex
   }
 }
 
+// Whether the certificate and key are usable, tried on a daemon that listens nowhere.
+bool CertificateUsable(const HttpFront::Tls& tls) {
+  MHD_Daemon* trial = MHD_start_daemon(MHD_USE_TLS | MHD_USE_NO_LISTEN_SOCKET, 0, nullptr, nullptr, &OnRequest,
+                                       nullptr, MHD_OPTION_HTTPS_MEM_CERT, tls.certificate.c_str(),
+                                       MHD_OPTION_HTTPS_MEM_KEY, tls.key.c_str(), MHD_OPTION_END);
+  if (!trial) return false;
+  MHD_stop_daemon(trial);
+  return true;
+}
+
 // The address to listen on, numeric or a name.
 std::unique_ptr<addrinfo, void (*)(addrinfo*)> ResolveListen(const std::string& host, int port) {
   addrinfo hints{};
@@ -190,28 +204,56 @@ std::unique_ptr<addrinfo, void (*)(addrinfo*)> ResolveListen(const std::string& 
 
 }  // namespace
 
-HttpFront::HttpFront(const Endpoints& endpoints, FrontLimits limits) : endpoints_(endpoints), limits_(limits) {}
+HttpFront::HttpFront(const Responder& responder, FrontLimits limits, Metrics* metrics)
+    : responder_(responder), limits_(limits), metrics_(metrics) {}
 
 HttpFront::~HttpFront() { Stop(); }
 
-int HttpFront::Start(const std::string& host, int port) {
+MHD_Daemon* HttpFront::StartDaemon(unsigned flags, const void* address, int listenSocket, const Tls* tls) {
+  const unsigned threads = std::max(2u, 2 * std::thread::hardware_concurrency());
+  const auto number = [](auto value) { return static_cast<intptr_t>(value); };
+  std::vector<MHD_OptionItem> options = {
+      {MHD_OPTION_CONNECTION_TIMEOUT, number(limits_.idleSeconds), nullptr},
+      {MHD_OPTION_PER_IP_CONNECTION_LIMIT, number(limits_.perAddress), nullptr},
+      {MHD_OPTION_CONNECTION_LIMIT, number(limits_.maxConnections), nullptr},
+      {MHD_OPTION_CONNECTION_MEMORY_LIMIT, number(2 * limits_.maxHeadBytes), nullptr},
+      {MHD_OPTION_THREAD_POOL_SIZE, number(threads), nullptr},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&OnCompleted), this},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&OnConnection), this},
+  };
+  if (address) options.push_back({MHD_OPTION_SOCK_ADDR, 0, const_cast<void*>(address)});
+  else options.push_back({MHD_OPTION_LISTEN_SOCKET, number(listenSocket), nullptr});
+  if (tls) {
+    flags |= MHD_USE_TLS;
+    options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls->certificate.c_str())});
+    options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls->key.c_str())});
+  }
+  options.push_back({MHD_OPTION_END, 0, nullptr});
+  return MHD_start_daemon(flags | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr,
+                          &OnRequest, this, MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+}
+
+int HttpFront::Start(const std::string& host, int port, const Tls* tls) {
   const auto address = ResolveListen(host, port);
   const std::string where = host + ":" + std::to_string(port);
   if (!address) throw std::runtime_error("cannot listen on " + where + ": no such address");
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL;
-  if (address->ai_family == AF_INET6) flags |= MHD_USE_IPv6;
-  const unsigned threads = std::max(2u, 2 * std::thread::hardware_concurrency());
-  daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_SOCK_ADDR, address->ai_addr,
-      MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleSeconds, MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits_.perAddress,
-      MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-      static_cast<std::size_t>(2 * limits_.maxHeadBytes), MHD_OPTION_THREAD_POOL_SIZE, threads,
-      MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, this, MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, this,
-      MHD_OPTION_END);
+  if (tls && !CertificateUsable(*tls)) throw std::runtime_error("the TLS certificate or key is unusable");
+  daemon_ = StartDaemon(address->ai_family == AF_INET6 ? MHD_USE_IPv6 : 0, address->ai_addr, -1, tls);
   if (!daemon_) throw std::runtime_error("cannot listen on " + where);
   watcher_ = std::thread([this] { Watch(); });
   const auto* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
   return info ? info->port : port;
+}
+
+void HttpFront::Reload(const Tls& tls) {
+  if (!CertificateUsable(tls)) throw std::runtime_error("the new certificate or key is unusable; the old one serves on");
+  // A daemon that no longer accepts hands over its socket; the new one accepts on it from then on.
+  const int listening = MHD_quiesce_daemon(daemon_);
+  if (listening < 0) throw std::runtime_error("the listening socket cannot be handed over");
+  MHD_Daemon* renewed = StartDaemon(0, nullptr, listening, &tls);
+  MHD_stop_daemon(daemon_);
+  daemon_ = renewed;
+  if (!daemon_) throw std::runtime_error("the front cannot serve with the new certificate");
 }
 
 void HttpFront::Stop() {
@@ -223,6 +265,11 @@ void HttpFront::Stop() {
   if (watcher_.joinable()) watcher_.join();
   if (daemon_) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+}
+
+std::int64_t HttpFront::OpenConnections() {
+  const std::lock_guard lock(mutex_);
+  return static_cast<std::int64_t>(connections_.size());
 }
 
 void HttpFront::Opened(Connection* connection) {

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "service/Endpoints.h"
+#include "service/Metrics.h"
 
 struct MHD_Daemon;
 
@@ -27,32 +28,48 @@ struct FrontLimits {
 };
 
 // The service's HTTP front on libmicrohttpd (epoll, a small pool of threads): reads each request
-// within the bounds above, answers it through the endpoints, and logs it on standard error (address,
+// within the bounds above, answers it through the responder, and logs it on standard error (address,
 // method, path, status and the reply's marker or size; never a body, so never a password).
 class HttpFront {
  public:
-  HttpFront(const Endpoints& endpoints, FrontLimits limits);
+  // `metrics`, when given, counts every answered request.
+  HttpFront(const Responder& responder, FrontLimits limits, Metrics* metrics = nullptr);
   ~HttpFront();
   HttpFront(const HttpFront&) = delete;
   HttpFront& operator=(const HttpFront&) = delete;
 
-  // Listens on host:port (port 0: any free one) and serves from now on; returns the port.
-  // Throws std::runtime_error "cannot listen on host:port" when it cannot.
-  int Start(const std::string& host, int port);
+  // The certificate chain and private key (PEM) that make the front speak HTTPS.
+  struct Tls {
+    std::string certificate;
+    std::string key;
+  };
+
+  // Listens on host:port (port 0: any free one) and serves from now on, over TLS when `tls` is
+  // given; returns the port. Throws std::runtime_error "cannot listen on host:port" when it cannot.
+  int Start(const std::string& host, int port, const Tls* tls = nullptr);
+  // Serves new connections with another certificate from now on, on the same socket; the
+  // connections open on the old one are ended. Throws std::runtime_error, and the old one serves on,
+  // when the new one cannot be used.
+  void Reload(const Tls& tls);
   void Stop();
+  bool Serving() const { return daemon_ != nullptr; }
 
   // What the front's callbacks reach; not for other use.
   struct Connection;
-  const Endpoints& endpoints() const { return endpoints_; }
+  const Responder& responder() const { return responder_; }
   const FrontLimits& limits() const { return limits_; }
+  Metrics* metrics() const { return metrics_; }
+  std::int64_t OpenConnections();
   void Opened(Connection* connection);
   void Closed(Connection* connection);
 
  private:
   void Watch();
+  MHD_Daemon* StartDaemon(unsigned flags, const void* address, int listenSocket, const Tls* tls);
 
-  const Endpoints& endpoints_;
+  const Responder& responder_;
   FrontLimits limits_;
+  Metrics* metrics_;
   MHD_Daemon* daemon_ = nullptr;
   std::mutex mutex_;
   std::condition_variable stopping_;

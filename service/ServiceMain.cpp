@@ -12,6 +12,8 @@
 #include "service/Endpoints.h"
 #include "service/Exchange.h"
 #include "service/HttpFront.h"
+#include "service/Metrics.h"
+#include "service/MetricsPage.h"
 #include "service/ServiceClock.h"
 #include "service/ServiceOptions.h"
 
@@ -22,14 +24,32 @@ std::string DefaultSchema(const std::string& kind) {
                           : "/usr/share/pdns-backend-pgsql/schema/schema.pgsql.sql";
 }
 
-// Blocks SIGTERM and SIGINT for every thread, so that the main thread alone takes them, in order.
-sigset_t EndSignals() {
+// Blocks SIGTERM, SIGINT and SIGHUP for every thread, so that the main thread alone takes them, in
+// order: the first two end the service, the third reads the TLS certificate again.
+sigset_t ControlSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   return signals;
+}
+
+// A PEM file: small, read whole.
+std::string ReadPem(const std::string& file) {
+  constexpr std::size_t kMaxPemBytes = 1024 * 1024;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + file);
+  std::string text(kMaxPemBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > kMaxPemBytes) throw std::runtime_error(file + " is larger than a certificate or key can be");
+  return text;
+}
+
+hw::service::HttpFront::Tls ReadTls(const hw::service::ServiceOptions& options) {
+  return {ReadPem(options.tlsCertificate), ReadPem(options.tlsKey)};
 }
 
 // Sockets for as many connections as the system lets this process have.
@@ -58,18 +78,41 @@ int main(int argc, char** argv) {
     AccountStore accounts(std::move(database), schema, options->domainSuffix, options->adoptZone);
     Exchange exchange(accounts, hw::TestSwitch("HOSTWARDEN_TEST_FAST_HASH") != nullptr);
 
-    const sigset_t signals = EndSignals();  // before any thread starts
+    const sigset_t signals = ControlSignals();  // before any thread starts
     RaiseOpenFileLimit();
     Endpoints endpoints(exchange, *clock, *options);
+    Metrics metrics;
     FrontLimits limits;
     limits.perAddress = options->perAddress;
-    HttpFront front(endpoints, limits);
-    const int port = front.Start(options->host, options->port);
-    std::fprintf(stderr, "hostwarden-service: listening on %s:%d\n", options->host.c_str(), port);
+    HttpFront front(endpoints, limits, &metrics);
+    MetricsPage page(metrics);
+    HttpFront metricsFront(page, FrontLimits{});
+    metrics.SetGauges({[&] { return accounts.Count(); }, [&] { return exchange.HashesInFlight(); },
+                       [&] { return static_cast<std::int64_t>(exchange.LimitedAnswers()); },
+                       [&] { return front.OpenConnections(); }});
+    if (!options->metricsHost.empty()) {
+      const int port = metricsFront.Start(options->metricsHost, options->metricsPort);
+      std::fprintf(stderr, "hostwarden-service: metrics on %s:%d/metrics\n", options->metricsHost.c_str(), port);
+      if (!options->metricsPortFile.empty()) std::ofstream(options->metricsPortFile) << port << "\n";
+    }
+    const bool https = !options->tlsCertificate.empty();
+    const HttpFront::Tls tls = https ? ReadTls(*options) : HttpFront::Tls{};
+    const int port = front.Start(options->host, options->port, https ? &tls : nullptr);
+    std::fprintf(stderr, "hostwarden-service: listening on %s:%d%s\n", options->host.c_str(), port,
+                 https ? " (HTTPS)" : "");
     if (!options->portFile.empty()) std::ofstream(options->portFile) << port << "\n";
-    int received = 0;
-    sigwait(&signals, &received);
+    for (int received = 0; sigwait(&signals, &received) == 0 && received == SIGHUP;) {
+      if (!https) continue;
+      try {
+        front.Reload(ReadTls(*options));
+        std::fprintf(stderr, "hostwarden-service: TLS certificate read again\n");
+      } catch (const std::runtime_error& failure) {
+        if (!front.Serving()) throw;  // nothing accepts any more: end, and be started anew
+        std::fprintf(stderr, "hostwarden-service: %s\n", failure.what());
+      }
+    }
     front.Stop();
+    metricsFront.Stop();
     return 0;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "hostwarden-service: %s\n", failure.what());

@@ -7,7 +7,7 @@ namespace hw::service {
 namespace {
 
 // "host:port" or "[v6-host]:port".
-bool SplitListen(const std::string& text, ServiceOptions& options) {
+bool SplitListen(const std::string& text, std::string& hostOut, int& portOut) {
   const auto colon = text.rfind(':');
   if (colon == std::string::npos) return false;
   std::string host = text.substr(0, colon);
@@ -17,8 +17,8 @@ bool SplitListen(const std::string& text, ServiceOptions& options) {
   const auto [end, error] = std::from_chars(digits, text.data() + text.size(), port);
   if (host.empty() || error != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535)
     return false;
-  options.host = host;
-  options.port = port;
+  hostOut = host;
+  portOut = port;
   return true;
 }
 
@@ -31,6 +31,8 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
       {"--pdns-schema", &options.pdnsSchema}, {"--domain-suffix", &options.domainSuffix},
       {"--clock-start", &options.clockStart}, {"--offer-version", &options.offerVersion},
       {"--builds", &options.buildsFolder},    {"--trusted-proxy", &options.trustedProxy},
+      {"--metrics-port-file", &options.metricsPortFile}, {"--tls-cert", &options.tlsCertificate},
+      {"--tls-key", &options.tlsKey},
   };
   const std::map<std::string, bool*> flags = {{"--adopt-zone", &options.adoptZone}};
   for (std::size_t i = 0; i < arguments.size(); i += 2) {
@@ -53,8 +55,15 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
       }
       options.perAddress = count;
     } else if (name == "--listen") {
-      if (!SplitListen(value, options)) {
+      if (!SplitListen(value, options.host, options.port)) {
         error = "--listen takes host:port, not " + value;
+        return std::nullopt;
+      }
+    } else if (name == "--metrics-listen") {
+      if (value == "none") {
+        options.metricsHost.clear();
+      } else if (!SplitListen(value, options.metricsHost, options.metricsPort)) {
+        error = "--metrics-listen takes host:port or none, not " + value;
         return std::nullopt;
       }
     } else if (const auto found = values.find(name); found != values.end()) {
@@ -64,6 +73,10 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
       return std::nullopt;
     }
   }
+  if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
+    error = "--tls-cert and --tls-key go together";
+    return std::nullopt;
+  }
   return options;
 }
 
@@ -71,7 +84,8 @@ std::string ServiceUsage() {
   return "usage: hostwarden-service [--listen HOST:PORT] [--port-file FILE] [--database sqlite:FILE|POSTGRESQL]\n"
          "       [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
          "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n"
-         "       [--max-per-address N]\n";
+         "       [--max-per-address N] [--metrics-listen HOST:PORT|none] [--metrics-port-file FILE]\n"
+         "       [--tls-cert FILE --tls-key FILE]\n";
 }
 
 }  // namespace hw::service

@@ -18,7 +18,12 @@ struct ServiceOptions {
   std::string buildsFolder = "builds";
   std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For is believed
   bool adoptZone = false;
-  unsigned perAddress = 64;  // connections at once from one client address    // work in a zone that the service did not make (its records stay untouched)
+  unsigned perAddress = 64;  // connections at once from one client address
+  std::string metricsHost = "127.0.0.1";  // empty: no metrics page
+  int metricsPort = 17862;
+  std::string metricsPortFile;
+  std::string tlsCertificate;  // PEM files; both given: HTTPS, read again on SIGHUP
+  std::string tlsKey;    // work in a zone that the service did not make (its records stay untouched)
 };
 
 // The options from the command line ("--listen 127.0.0.1:17861", "--database ...", ...); nothing,

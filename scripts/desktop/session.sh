@@ -33,6 +33,7 @@ start_service() {
   shift 3
   rm -f "$folder/service.port"
   "$build/service/hostwarden-service" --listen "127.0.0.1:$port" --port-file "$folder/service.port" \
+    --metrics-listen 127.0.0.1:0 \
     --database "sqlite:$folder/dns.db" --builds "$folder/builds" "$@" 2>>"$folder/service.log" &
   hw_pids+=($!)
   for _ in $(seq 1 100); do [ -s "$folder/service.port" ] && break; sleep 0.1; done

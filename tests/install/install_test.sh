@@ -25,7 +25,7 @@ done
 grep -q '^Exec=hostwarden$' "$root$prefix/share/applications/hostwarden.desktop" || fail "desktop entry"
 
 # The installed program's start-up, through its launcher, against the real service.
-"$build/service/hostwarden-service" --listen 127.0.0.1:0 --port-file "$work/port" \
+"$build/service/hostwarden-service" --listen 127.0.0.1:0 --port-file "$work/port" --metrics-listen 127.0.0.1:0 \
   --database "sqlite:$work/dns.db" --clock-start "2013-06-15 10:00:00" 2>"$work/service.log" &
 service_pid=$!
 for _ in $(seq 1 100); do [ -s "$work/port" ] && break; sleep 0.1; done

@@ -7,7 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -146,6 +151,101 @@ TEST_F(ServiceFront, ATricklingHeadIsCutAtItsBound) {
   ASSERT_TRUE(closed.has_value()) << "the trickle outlived 100 s";
   EXPECT_EQ(*closed, "") << "cut, not answered";
   EXPECT_EQ(Post(service, "/sj.php", "erin"), "##");
+}
+
+// After a known sequence of requests, the metrics page counts each by endpoint, status and marker.
+TEST_F(ServiceFront, MetricsCountWhatWasAsked) {
+  ASSERT_EQ(Post(service, "/sj.php", "fred"), "##");
+  ASSERT_EQ(Post(service, "/fo.php", "fred"), "##");
+  ASSERT_EQ(Post(service, "/fo.php", "fred"), "##");
+  hw::HttpClient client;
+  ASSERT_EQ(client.Post(service.url("/fo.php"), hw::BuildEnvelope("fred", "wrong!!", kMachine)).substr(0, 2), "!!");
+  client.Get(service.url("/now.php"));
+  RawConnection unknown(service.port(), "127.0.0.1");
+  unknown.Send("GET /admin.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  ASSERT_TRUE(unknown.ReadUntilClosed(30s).has_value());
+
+  RawConnection scrape(service.metricsPort(), "127.0.0.1");
+  scrape.Send("GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  const std::string page = scrape.ReadUntilClosed(30s).value_or("");
+  ASSERT_TRUE(page.starts_with("HTTP/1.1 200 ")) << page;
+  EXPECT_NE(page.find("Content-Type: application/openmetrics-text; version=1.0.0; charset=utf-8"), std::string::npos);
+  for (const char* line : {
+           "hostwarden_requests_total{endpoint=\"/sj.php\",status=\"200\",marker=\"##\"} 1\n",
+           "hostwarden_requests_total{endpoint=\"/fo.php\",status=\"200\",marker=\"##\"} 2\n",
+           "hostwarden_requests_total{endpoint=\"/fo.php\",status=\"200\",marker=\"!!\"} 1\n",
+           "hostwarden_requests_total{endpoint=\"/now.php\",status=\"200\",marker=\"\"} 1\n",
+           "hostwarden_requests_total{endpoint=\"other\",status=\"404\",marker=\"\"} 1\n",
+           "hostwarden_request_duration_seconds_count{endpoint=\"/fo.php\"} 3\n",
+           "hostwarden_request_duration_seconds_bucket{endpoint=\"/fo.php\",le=\"+Inf\"} 3\n",
+           "hostwarden_accounts 1\n",
+           "hostwarden_password_hashes_in_flight 0\n",
+           "hostwarden_limited_answers_total 0\n",
+       })
+    EXPECT_NE(page.find(line), std::string::npos) << line << page;
+  EXPECT_TRUE(page.ends_with("# EOF\n")) << page;
+}
+
+// A throwaway certificate authority and a certificate it signed for 127.0.0.1, made with openssl.
+struct TestCertificates {
+  explicit TestCertificates(const hwtest::TempDir& folder, const std::string& name) {
+    const std::string at = folder.File(name);
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+    const std::string commands =
+        "openssl req -x509" + ec + "-keyout " + at + "-ca.key -out " + at + "-ca.pem -days 2 -subj /CN=TestCA-" +
+        name + " && openssl req" + ec + "-keyout " + at + ".key -out " + at + ".csr -subj /CN=127.0.0.1" +
+        " && printf 'subjectAltName=IP:127.0.0.1\\n' > " + at + ".ext" + " && openssl x509 -req -in " + at +
+        ".csr -CA " + at + "-ca.pem -CAkey " + at + "-ca.key -CAcreateserial -days 2 -extfile " + at + ".ext -out " +
+        at + ".pem 2>/dev/null >/dev/null";
+    made = std::system(("(" + commands + ") >/dev/null 2>&1").c_str()) == 0;
+    authority = at + "-ca.pem";
+    certificate = at + ".pem";
+    key = at + ".key";
+  }
+  bool made = false;
+  std::string authority, certificate, key;
+};
+
+// What curl, trusting only `authority`, fetches from the service over HTTPS; empty when it fails.
+std::string FetchOverTls(int port, const std::string& authority) {
+  const std::string command = "curl -s --max-time 20 --cacert " + authority + " https://127.0.0.1:" +
+                              std::to_string(port) + "/now.php";
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, pipe)) output += chunk;
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+// With a certificate and key the endpoints answer over HTTPS; SIGHUP takes a new certificate on
+// the same port, and a certificate that cannot be used leaves the old one serving.
+TEST(ServiceTls, AnswersOverHttpsAndTakesANewCertificateOnSighup) {
+  hwtest::TempDir keys, data;
+  const TestCertificates first(keys, "first"), second(keys, "second");
+  ASSERT_TRUE(first.made && second.made) << "openssl could not make the test certificates";
+  const std::string certificate = keys.File("served.pem"), key = keys.File("served.key");
+  std::filesystem::copy_file(first.certificate, certificate);
+  std::filesystem::copy_file(first.key, key);
+  RunningService service("sqlite:" + data.File("dns.db"), {"--tls-cert", certificate, "--tls-key", key});
+  EXPECT_TRUE(FetchOverTls(service.port(), first.authority).starts_with("2013\r\n6\r\n15\r\n"));
+  EXPECT_EQ(FetchOverTls(service.port(), second.authority), "") << "not yet the second certificate";
+
+  std::filesystem::copy_file(second.certificate, certificate, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(second.key, key, std::filesystem::copy_options::overwrite_existing);
+  service.Signal(SIGHUP);
+  ASSERT_TRUE(hwtest::WaitUntil([&] { return service.Log().find("TLS certificate read again") != std::string::npos; },
+                                30s))
+      << service.Log();
+  EXPECT_TRUE(FetchOverTls(service.port(), second.authority).starts_with("2013\r\n6\r\n15\r\n"));
+  EXPECT_EQ(FetchOverTls(service.port(), first.authority), "");
+
+  hwtest::TempDir broken;
+  std::ofstream(certificate) << "not a certificate";
+  service.Signal(SIGHUP);
+  ASSERT_TRUE(hwtest::WaitUntil([&] { return service.Log().find("unusable") != std::string::npos; }, 30s));
+  EXPECT_TRUE(FetchOverTls(service.port(), second.authority).starts_with("2013\r\n6\r\n15\r\n"));
 }
 
 }  // namespace
