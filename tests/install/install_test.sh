@@ -21,7 +21,10 @@ for file in lib/hostwarden/Hostwarden lib/hostwarden/loader.exe lib/hostwarden/l
             share/applications/hostwarden.desktop share/icons/hicolor/16x16/apps/hostwarden.png; do
   [ -e "$root$prefix/$file" ] || fail "not installed: $prefix/$file"
 done
-[ -e "$root/etc/xdg/autostart/hostwarden.desktop" ] || fail "no autostart entry"
+etc=$prefix/etc
+[ "$prefix" = /usr ] && etc=/etc
+[ -e "$root$etc/xdg/autostart/hostwarden.desktop" ] || fail "no autostart entry in $etc"
+[ ! -e "$root/etc" ] || [ "$etc" = /etc ] || fail "installed into the machine's /etc under the prefix $prefix"
 grep -q '^Exec=hostwarden$' "$root$prefix/share/applications/hostwarden.desktop" || fail "desktop entry"
 
 # The installed program's start-up, through its launcher, against the real service.
@@ -55,4 +58,25 @@ dpkg-deb -I "$client" postinst | grep -q "install -d -o root -g hostwarden -m 27
   fail "the client package does not make the settings folder"
 grep -q " ./usr/lib/systemd/system/hostwarden-service.service$" <<<"$(dpkg-deb -c "$service")" || fail "no service unit"
 grep -q "pdns-backend-sqlite3" <<<"$(dpkg-deb -f "$service" Depends)" || fail "the service package lacks PowerDNS"
+dpkg-deb -I "$service" conffiles | grep -qx /etc/hostwarden/pdns/pdns.conf || fail "pdns.conf is no conffile"
+dpkg-deb -I "$client" conffiles | grep -qx /etc/xdg/autostart/hostwarden.desktop || fail "the autostart entry is no conffile"
+
+# Debian's own checks: lintian finds no error (the warnings it prints are listed in the README), and
+# the units pass systemd's verification, with their exposure printed.
+lint=0
+lintian --fail-on error "$client" "$service" >"$work/lintian.txt" 2>&1 || lint=$?
+grep -v "running with root privileges" "$work/lintian.txt" || true
+[ "$lint" = 0 ] || fail "lintian found errors in the packages"
+mkdir "$work/units"
+dpkg-deb -x "$service" "$work/extracted"
+for unit in hostwarden-service hostwarden-pdns; do
+  # The program as this build made it: the unit names the installed one, which this machine lacks.
+  sed "s|/usr/bin/hostwarden-service|$build/service/hostwarden-service|" \
+    "$work/extracted/usr/lib/systemd/system/$unit.service" >"$work/units/$unit.service"
+done
+(cd "$work/units" && systemd-analyze verify hostwarden-service.service hostwarden-pdns.service) ||
+  fail "systemd-analyze verify refused the units"
+for unit in hostwarden-service hostwarden-pdns; do
+  (cd "$work/units" && systemd-analyze security --offline=yes "$unit.service" | tail -n 1)
+done
 echo "installation and packages: all checks passed"
