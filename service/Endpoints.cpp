@@ -71,6 +71,15 @@ Response Endpoints::Answer(const Request& request) const {
   return {404, "Not Found"};
 }
 
+bool Endpoints::Slow(const Request& request) const {
+  if (request.method == "POST") return request.body.size() <= kMaxBodyBytes && exchange_.NeedsSlowHash(request.path, request.body);
+  if (request.method == "GET" && request.path == "/nic/update") {
+    const auto [user, password] = BasicCredentials(request.authorization);
+    return exchange_.Dyndns2NeedsSlowHash(user, password);
+  }
+  return false;
+}
+
 Response Endpoints::Post(const Request& request) const {
   using Handler = std::optional<std::string> (Exchange::*)(const Query&);
   const std::map<std::string, Handler> handlers = {

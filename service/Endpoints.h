@@ -34,6 +34,8 @@ class Responder {
  public:
   virtual ~Responder() = default;
   virtual Response Answer(const Request& request) const = 0;
+  // Whether answering may take long (a slow hash): then it is answered away from the connections.
+  virtual bool Slow(const Request&) const { return false; }
   // The address the request came from, for the log.
   virtual std::string ClientOf(const Request& request) const { return request.peer; }
 };
@@ -45,6 +47,7 @@ class Endpoints : public Responder {
   Endpoints(Exchange& exchange, const ServiceClock& clock, const ServiceOptions& options);
 
   Response Answer(const Request& request) const override;
+  bool Slow(const Request& request) const override;
   // The peer, or behind the trusted proxy the forwarded address.
   std::string ClientOf(const Request& request) const override;
 

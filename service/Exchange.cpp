@@ -97,6 +97,17 @@ Verdict Exchange::Verify(const std::optional<Account>& account, const std::strin
   return Verdict::Right;
 }
 
+bool Exchange::NeedsSlowHash(const std::string& path, const std::string& body) {
+  if (path == "/sj.php") return true;
+  const auto fields = DecodeEnvelope(body);
+  return fields && Dyndns2NeedsSlowHash(fields->name, fields->password);
+}
+
+bool Exchange::Dyndns2NeedsSlowHash(const std::string& user, const std::string& password) {
+  const auto account = accounts_.Find(user);
+  return !account || !verified_.Matches(user, account->passwordHash, password);
+}
+
 std::optional<std::string> Exchange::Register(const Query& query) {
   const auto fields = DecodeEnvelope(query.body);
   if (!fields || !IsValidMachineId(fields->machineId)) return std::nullopt;

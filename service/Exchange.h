@@ -43,6 +43,11 @@ class Exchange {
   // per account and per client address.
   Exchange(AccountStore& accounts, bool fastHashes, FailureBudget budget = {});
 
+  // Whether answering the post would take a slow password hash (a registration, a password not
+  // verified before, an unknown name): such work is run where waiting does no harm.
+  bool NeedsSlowHash(const std::string& path, const std::string& body);
+  bool Dyndns2NeedsSlowHash(const std::string& user, const std::string& password);
+
   // The reply text, or nothing when the body is no envelope.
   std::optional<std::string> Register(const Query& query);
   std::optional<std::string> Check(const Query& query);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -25,7 +26,7 @@ struct HttpFront::Connection {
   int fd = -1;
   std::atomic<Clock::rep> since{0};     // the request's start, or its head's end once the head is in
   std::atomic<bool> headIn{false};
-  std::atomic<bool> answered{false};    // the body is in and the reply queued
+  std::atomic<bool> answered{false};    // the body is in: what remains is the service's to do
 };
 
 namespace {
@@ -34,6 +35,7 @@ namespace {
 struct InFlight {
   Request request;
   Clock::time_point headIn = Clock::now();
+  std::optional<Response> ready;  // a slow answer, made away from the connection
   bool bodyTooLarge = false;
   bool headTooLarge = false;
 };
@@ -122,6 +124,15 @@ std::unique_ptr<InFlight> BeginExchange(HttpFront& front, MHD_Connection* connec
   return exchange;
 }
 
+// The answer goes out: logged, counted, queued.
+MHD_Result Finish(HttpFront& front, MHD_Connection* connection, const InFlight& exchange, const Response& response) {
+  const Request& request = exchange.request;
+  Log(front.responder().ClientOf(request), request, response);
+  if (front.metrics())
+    front.metrics()->Count(request.method, request.path, response.status, response.body, Clock::now() - exchange.headIn);
+  return Send(connection, response, false);
+}
+
 MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url, const char* method,
                      const char* /*version*/, const char* upload, std::size_t* uploadSize, void** requestContext) {
   auto& front = *static_cast<HttpFront*>(context);
@@ -142,13 +153,21 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
     return MHD_YES;
   }
   if (exchange->headTooLarge || exchange->bodyTooLarge) return MHD_YES;  // answered already
-  const Request& request = exchange->request;
-  const Response response = front.responder().Answer(request);
-  Log(front.responder().ClientOf(request), request, response);
-  if (front.metrics()) front.metrics()->Count(request.method, request.path, response.status, response.body,
-                                              Clock::now() - exchange->headIn);
   if (HttpFront::Connection* state = StateOf(connection)) state->answered = true;
-  return Send(connection, response, false);
+  const Request& request = exchange->request;
+  if (exchange->ready) return Finish(front, connection, *exchange, *exchange->ready);
+  if (!front.responder().Slow(request)) return Finish(front, connection, *exchange, front.responder().Answer(request));
+  // A slow answer: the connection waits, suspended, while a worker makes it, then comes back here.
+  MHD_suspend_connection(connection);
+  const bool taken = front.Defer([&front, connection, exchange] {
+    exchange->ready = front.Closing() ? Response{503, "Service Unavailable"} : front.responder().Answer(exchange->request);
+    MHD_resume_connection(connection);
+  });
+  if (!taken) {
+    MHD_resume_connection(connection);
+    exchange->ready = Response{503, "Service Unavailable"};
+  }
+  return MHD_YES;
 }
 
 void OnCompleted(void* /*context*/, MHD_Connection* connection, void** requestContext,
@@ -229,7 +248,8 @@ MHD_Daemon* HttpFront::StartDaemon(unsigned flags, const void* address, int list
     options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls->key.c_str())});
   }
   options.push_back({MHD_OPTION_END, 0, nullptr});
-  return MHD_start_daemon(flags | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr,
+  return MHD_start_daemon(flags | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME,
+                          0, nullptr, nullptr,
                           &OnRequest, this, MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
 }
 
@@ -238,6 +258,9 @@ int HttpFront::Start(const std::string& host, int port, const Tls* tls) {
   const std::string where = host + ":" + std::to_string(port);
   if (!address) throw std::runtime_error("cannot listen on " + where + ": no such address");
   if (tls && !CertificateUsable(*tls)) throw std::runtime_error("the TLS certificate or key is unusable");
+  // Slow answers wait their turn here: a worker for each core and a few more, as each mostly waits
+  // for the hash gate; a queue that would make a client wait minutes refuses instead.
+  work_ = std::make_unique<WorkQueue>(2 * std::max(1u, std::thread::hardware_concurrency()), 1000);
   daemon_ = StartDaemon(address->ai_family == AF_INET6 ? MHD_USE_IPv6 : 0, address->ai_addr, -1, tls);
   if (!daemon_) throw std::runtime_error("cannot listen on " + where);
   watcher_ = std::thread([this] { Watch(); });
@@ -251,7 +274,7 @@ void HttpFront::Reload(const Tls& tls) {
   const int listening = MHD_quiesce_daemon(daemon_);
   if (listening < 0) throw std::runtime_error("the listening socket cannot be handed over");
   MHD_Daemon* renewed = StartDaemon(0, nullptr, listening, &tls);
-  MHD_stop_daemon(daemon_);
+  retired_.push_back(daemon_);  // stopped at the end: its connections may still wait for a worker
   daemon_ = renewed;
   if (!daemon_) throw std::runtime_error("the front cannot serve with the new certificate");
 }
@@ -263,6 +286,12 @@ void HttpFront::Stop() {
   }
   stopping_.notify_all();
   if (watcher_.joinable()) watcher_.join();
+  // Every suspended connection comes back (with 503 where its work had not begun) before the
+  // daemons that own them stop.
+  closing_ = true;
+  work_.reset();
+  for (MHD_Daemon* daemon : retired_) MHD_stop_daemon(daemon);
+  retired_.clear();
   if (daemon_) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
 }

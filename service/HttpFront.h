@@ -1,14 +1,19 @@
 #pragma once
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <memory>
 #include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "service/Endpoints.h"
 #include "service/Metrics.h"
+#include "service/WorkQueue.h"
 
 struct MHD_Daemon;
 
@@ -48,8 +53,8 @@ class HttpFront {
   // given; returns the port. Throws std::runtime_error "cannot listen on host:port" when it cannot.
   int Start(const std::string& host, int port, const Tls* tls = nullptr);
   // Serves new connections with another certificate from now on, on the same socket; the
-  // connections open on the old one are ended. Throws std::runtime_error, and the old one serves on,
-  // when the new one cannot be used.
+  // connections open already finish with the old one. Throws std::runtime_error, and the old one
+  // serves on, when the new one cannot be used.
   void Reload(const Tls& tls);
   void Stop();
   bool Serving() const { return daemon_ != nullptr; }
@@ -57,6 +62,9 @@ class HttpFront {
   // What the front's callbacks reach; not for other use.
   struct Connection;
   const Responder& responder() const { return responder_; }
+  // Runs a slow answer away from the connections; false when too many wait already.
+  bool Defer(std::function<void()> job) { return work_ && work_->Submit(std::move(job)); }
+  bool Closing() const { return closing_; }
   const FrontLimits& limits() const { return limits_; }
   Metrics* metrics() const { return metrics_; }
   std::int64_t OpenConnections();
@@ -71,6 +79,9 @@ class HttpFront {
   FrontLimits limits_;
   Metrics* metrics_;
   MHD_Daemon* daemon_ = nullptr;
+  std::vector<MHD_Daemon*> retired_;  // replaced by a reload, finishing their connections
+  std::unique_ptr<WorkQueue> work_;
+  std::atomic<bool> closing_{false};
   std::mutex mutex_;
   std::condition_variable stopping_;
   bool stop_ = false;

@@ -18,6 +18,7 @@
 #include "ddns/HttpClient.h"
 #include "ddns/MachineIdentity.h"
 #include "fixtures/RunningService.h"
+#include "service/SqlDatabase.h"
 #include "settings/SettingsStore.h"
 
 namespace {
@@ -251,6 +252,53 @@ TEST(ServiceDns, OnPostgresql) {
                          connection,
                          {"--launch=gpgsql", "--gpgsql-host=" + fields["host"], "--gpgsql-port=" + fields["port"],
                           "--gpgsql-user=" + fields["user"], "--gpgsql-dbname=" + fields["dbname"]}});
+}
+
+// The serial of the zone's SOA as a DNS server answers it.
+std::uint64_t SerialSeenBy(const RunningDns& dns) {
+  std::istringstream fields(dns.Ask("hostwarden.test", "SOA"));
+  std::string skip;
+  std::uint64_t serial = 0;
+  fields >> skip >> skip >> serial;
+  return serial;
+}
+
+// Two instances of the service and two PowerDNS servers on one PostgreSQL database: a change made
+// through either instance shows in both DNS servers at once, and raises the serial by one.
+TEST(ServiceDns, TwoInstancesAndTwoDnsServersOnOnePostgresqlDatabase) {
+  const std::string server = hwtest::TestPostgres();
+  if (server.empty()) {
+    if (std::getenv("HOSTWARDEN_TEST_REQUIRE_SERVERS")) FAIL() << "the test command promised a PostgreSQL server";
+    GTEST_SKIP() << "no PostgreSQL server: the test script starts one";
+  }
+  const std::string name = "hw_two_instances_" + std::to_string(::getpid());
+  hw::service::OpenDatabase(server)->Query("CREATE DATABASE " + name);
+  const std::string connection = server + " dbname=" + name;  // the last dbname counts
+  {
+    auto fields = ConnectionFields(connection);
+    const std::vector<std::string> backend = {"--launch=gpgsql", "--gpgsql-host=" + fields["host"],
+                                              "--gpgsql-port=" + fields["port"], "--gpgsql-user=" + fields["user"],
+                                              "--gpgsql-dbname=" + fields["dbname"]};
+    RunningService first(connection), second(connection, {"--trusted-proxy", "127.0.0.2"});
+    RunningDns one(backend), other(backend);
+    const std::uint64_t serial = SerialSeenBy(one);
+    const auto seenByBoth = [&](const std::string& answer, std::uint64_t steps, const char* what) {
+      for (const RunningDns* dns : {&one, &other}) {
+        EXPECT_EQ(dns->Ask("hana.hostwarden.test"), answer) << what;
+        EXPECT_EQ(SerialSeenBy(*dns), serial + steps) << what;
+      }
+    };
+    ASSERT_EQ(Post(first, "/sj.php", "hana", "secret1", kMachine).substr(0, 2), "##");
+    seenByBoth("127.0.0.1", 1, "registered through the first");
+    httplib::Client proxy("127.0.0.1", second.port());
+    proxy.set_interface("127.0.0.2");
+    ASSERT_TRUE(proxy.Post("/fo.php", {{"X-Forwarded-For", "203.0.113.9"}},
+                           hw::BuildEnvelope("hana", "secret1", kMachine), "application/x-www-form-urlencoded"));
+    seenByBoth("203.0.113.9", 2, "checked through the second");
+    EXPECT_EQ(Post(first, "/lk.php", "hana", "secret1", kMachine), "^^");
+    seenByBoth("NXDOMAIN", 3, "released through the first");
+  }
+  hw::service::OpenDatabase(server)->Query("DROP DATABASE " + name);
 }
 
 // The real client, built for tests, against the real service: its start-up sends the first check
