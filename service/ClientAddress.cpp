@@ -26,11 +26,11 @@ std::string PlainAddress(const std::string& address) {
 std::string ClientAddressOf(const std::string& peer, const std::vector<std::string>& forwardedFor,
                             const std::string& trustedProxy) {
   const std::string from = PlainAddress(peer);
-  if (trustedProxy.empty() || forwardedFor.empty() || from != PlainAddress(trustedProxy)) return from;
+  if (trustedProxy.empty() || from != PlainAddress(trustedProxy)) return from;
   std::string joined;
   for (const std::string& line : forwardedFor) joined += (joined.empty() ? "" : ",") + line;
   const std::string last = PlainAddress(TrimBlanks(std::string_view(joined).substr(joined.rfind(',') + 1)));
-  return IsAddress(last) ? last : from;
+  return IsAddress(last) ? last : std::string();
 }
 
 std::string LogSafe(const std::string& text) {

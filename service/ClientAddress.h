@@ -9,9 +9,9 @@ namespace hw::service {
 std::string PlainAddress(const std::string& address);
 
 // The address a request came from. The connection's peer, unless the peer is the trusted reverse
-// proxy (compared in plain form) and sent X-Forwarded-For: then the last entry of all its lines
-// together (a proxy appends what it saw, so every earlier entry is the client's to forge), when that
-// entry is an address at all; otherwise still the peer.
+// proxy (compared in plain form): then the last entry of all its X-Forwarded-For lines together (a
+// proxy appends what it saw, so every earlier entry is the client's to forge) when that entry is an
+// address; the empty text when the proxy named none (its own address would be no client's).
 std::string ClientAddressOf(const std::string& peer, const std::vector<std::string>& forwardedFor,
                             const std::string& trustedProxy);
 

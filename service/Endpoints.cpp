@@ -57,8 +57,13 @@ Endpoints::Endpoints(Exchange& exchange, const ServiceClock& clock, const Servic
       options_(options),
       version_(options.offerVersion.empty() ? HW_BUILD_VERSION : options.offerVersion) {}
 
-std::string Endpoints::ClientOf(const Request& request) const {
+std::string Endpoints::AddressOf(const Request& request) const {
   return ClientAddressOf(request.peer, request.forwardedFor, options_.trustedProxy);
+}
+
+std::string Endpoints::ClientOf(const Request& request) const {
+  const std::string address = AddressOf(request);
+  return address.empty() ? request.peer + " (for nobody named)" : address;
 }
 
 Response Endpoints::Answer(const Request& request) const {
@@ -87,7 +92,9 @@ Response Endpoints::Post(const Request& request) const {
   const auto handler = handlers.find(request.path);
   if (handler == handlers.end()) return {404, "Not Found"};
   if (request.body.size() > kMaxBodyBytes) return {413, "Payload Too Large"};
-  const Query query{request.body, ClientOf(request), clock_.Now()};
+  const std::string client = AddressOf(request);
+  if (client.empty()) return {400, kNoClientAddress};
+  const Query query{request.body, client, clock_.Now()};
   if (const auto reply = (exchange_.*handler->second)(query)) return {200, *reply};
   return {400, kBadEnvelope};
 }
@@ -97,7 +104,8 @@ Response Endpoints::Post(const Request& request) const {
 Response Endpoints::Dyndns2(const Request& request) const {
   const auto [user, password] = BasicCredentials(request.authorization);
   const std::string myip = ArgumentOf(request, "myip");
-  const std::string client = ClientOf(request);
+  const std::string client = AddressOf(request);
+  if (client.empty()) return {400, kNoClientAddress};
   const std::string address = IsIpAddress(myip) ? myip : client;
   return {200, exchange_.Dyndns2Update(user, password, ArgumentOf(request, "hostname"), address, client, clock_.Now())};
 }

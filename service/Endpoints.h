@@ -11,6 +11,8 @@ namespace hw::service {
 
 // Bodies larger than this are refused (413): an envelope is far smaller.
 inline constexpr std::size_t kMaxBodyBytes = 4096;
+// The answer (400) to a request through the trusted proxy that does not name the client's address.
+inline constexpr const char* kNoClientAddress = "No client address";
 
 // One request as the HTTP front read it.
 struct Request {
@@ -52,6 +54,8 @@ class Endpoints : public Responder {
   std::string ClientOf(const Request& request) const override;
 
  private:
+  // The client's address, or empty when the trusted proxy named none.
+  std::string AddressOf(const Request& request) const;
   Response Post(const Request& request) const;
   Response Dyndns2(const Request& request) const;
   Response Build(const std::string& version) const;

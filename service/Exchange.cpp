@@ -81,8 +81,9 @@ Verdict Exchange::Verify(const std::optional<Account>& account, const std::strin
   // flooded with wrong guesses: the limits below hold back only the slow hash.
   if (account && verified_.Matches(name, account->passwordHash, password)) return Verdict::Right;
   const std::string source = AddressKey(address);
+  const std::string followed = account ? name : std::string();  // only real accounts have a budget
   const auto now = FailureLimits::Clock::now();
-  if (!limits_.Allows(name, source, now)) {
+  if (!limits_.Allows(followed, source, now)) {
     ++limitedAnswers_;
     return Verdict::Limited;
   }
@@ -90,7 +91,7 @@ Verdict Exchange::Verify(const std::optional<Account>& account, const std::strin
   const bool right =
       Hashing([&] { return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0; });
   if (!right || !account) {
-    limits_.Fail(name, source, now);
+    limits_.Fail(followed, source, now);
     return Verdict::Wrong;
   }
   verified_.Remember(name, account->passwordHash, password);

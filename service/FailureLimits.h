@@ -23,7 +23,8 @@ class FailureLimits {
 
   explicit FailureLimits(FailureBudget budget = {}) : budget_(budget) {}
 
-  // Whether both keys still have a token at `now`.
+  // Whether both keys still have a token at `now`. An empty account (a name no account has) is not
+  // followed: there is nothing to protect, and made-up names would fill the table.
   bool Allows(const std::string& account, const std::string& address, Clock::time_point now);
   // A failure of both keys at `now`.
   void Fail(const std::string& account, const std::string& address, Clock::time_point now);

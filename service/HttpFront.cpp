@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <strings.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -270,13 +271,21 @@ int HttpFront::Start(const std::string& host, int port, const Tls* tls) {
 
 void HttpFront::Reload(const Tls& tls) {
   if (!CertificateUsable(tls)) throw std::runtime_error("the new certificate or key is unusable; the old one serves on");
-  // A daemon that no longer accepts hands over its socket; the new one accepts on it from then on.
-  const int listening = MHD_quiesce_daemon(daemon_);
-  if (listening < 0) throw std::runtime_error("the listening socket cannot be handed over");
-  MHD_Daemon* renewed = StartDaemon(0, nullptr, listening, &tls);
-  retired_.push_back(daemon_);  // stopped at the end: its connections may still wait for a worker
+  // The new daemon accepts on a copy of the listening socket; only once it runs does the old one
+  // stop accepting (its own copy is closed when it is stopped).
+  const auto* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_LISTEN_FD);
+  const int copy = info ? ::dup(info->listen_fd) : -1;
+  if (copy < 0) throw std::runtime_error("the listening socket cannot be shared; the old certificate serves on");
+  MHD_Daemon* renewed = StartDaemon(0, nullptr, copy, &tls);
+  if (!renewed) {
+    ::close(copy);
+    throw std::runtime_error("the front cannot serve with the new certificate; the old one serves on");
+  }
+  const int old = MHD_quiesce_daemon(daemon_);
+  if (old >= 0) ::close(old);
+  const std::lock_guard lock(mutex_);
+  retired_.push_back(daemon_);  // stopped by the watcher once its connections are gone
   daemon_ = renewed;
-  if (!daemon_) throw std::runtime_error("the front cannot serve with the new certificate");
 }
 
 void HttpFront::Stop() {
@@ -287,13 +296,14 @@ void HttpFront::Stop() {
   stopping_.notify_all();
   if (watcher_.joinable()) watcher_.join();
   // Every suspended connection comes back (with 503 where its work had not begun) before the
-  // daemons that own them stop.
+  // daemons that own them stop; the queue itself lives on, refusing, while they still call it.
   closing_ = true;
-  work_.reset();
+  if (work_) work_->Close();
   for (MHD_Daemon* daemon : retired_) MHD_stop_daemon(daemon);
   retired_.clear();
   if (daemon_) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+  work_.reset();
 }
 
 std::int64_t HttpFront::OpenConnections() {
@@ -318,6 +328,14 @@ void HttpFront::Watch() {
   std::unique_lock lock(mutex_);
   while (!stopping_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
     const Clock::time_point now = Clock::now();
+    // A daemon replaced by a reload goes once nothing of it is left (no connection, so no suspended
+    // one whose answer a worker still makes).
+    std::erase_if(retired_, [](MHD_Daemon* daemon) {
+      const auto* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
+      if (!info || info->num_connections != 0) return false;
+      MHD_stop_daemon(daemon);
+      return true;
+    });
     for (Connection* connection : connections_) {
       if (connection->answered) continue;
       const auto bound = connection->headIn ? limits_.body : limits_.head;

@@ -6,13 +6,16 @@ WorkQueue::WorkQueue(unsigned threads, std::size_t maxWaiting) : maxWaiting_(max
   for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Serve(); });
 }
 
-WorkQueue::~WorkQueue() {
+WorkQueue::~WorkQueue() { Close(); }
+
+void WorkQueue::Close() {
   {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   changed_.notify_all();
-  for (auto& thread : threads_) thread.join();
+  for (auto& thread : threads_)
+    if (thread.joinable()) thread.join();
 }
 
 bool WorkQueue::Submit(std::function<void()> job) {

@@ -15,7 +15,9 @@ namespace hw::service {
 class WorkQueue {
  public:
   WorkQueue(unsigned threads, std::size_t maxWaiting);
-  ~WorkQueue();  // runs every job taken, then ends
+  ~WorkQueue();  // as Close
+  // Takes no more jobs, runs every job taken, and returns once the threads have ended.
+  void Close();
   WorkQueue(const WorkQueue&) = delete;
   WorkQueue& operator=(const WorkQueue&) = delete;
 

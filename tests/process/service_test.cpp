@@ -112,6 +112,14 @@ TEST_F(Service, AddressChangesAreSeenAndOnlyTheTrustedProxyMayForwardOne) {
   EXPECT_EQ(checkVia("127.0.0.1", "198.51.100.1"), "##127.0.0.1") << "not the proxy: the peer counts";
   EXPECT_EQ(checkVia("127.0.0.2", "10.0.0.1, 203.0.113.9"), "**203.0.113.9");
   EXPECT_EQ(checkVia("127.0.0.2", "203.0.113.9"), "##203.0.113.9");
+  // Through the proxy without a client's address: refused, as its own address is nobody's.
+  httplib::Client proxy("127.0.0.1", service.port());
+  proxy.set_interface("127.0.0.2");
+  const auto refused = proxy.Post("/fo.php", {{"X-Forwarded-For", "unknown"}},
+                                  hw::BuildEnvelope("carol", "secret1", kMachine), "application/x-www-form-urlencoded");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 400);
+  EXPECT_EQ(refused->body, "No client address");
 }
 
 TEST_F(Service, ClockVersionAndBuilds) {

@@ -93,7 +93,8 @@ TEST_F(ServiceGuard, ReleaseForgetsTheVerifiedPassword) {
   EXPECT_EQ(Check("alice", "другой"), "**");
 }
 
-// Behind the trusted proxy, the last entry of all X-Forwarded-For lines, when it is an address.
+// Behind the trusted proxy, the last entry of all X-Forwarded-For lines, when it is an address;
+// nothing when the proxy names none (its own address is no client's).
 TEST(ClientAddress, OnlyTheTrustedProxysOwnEntryCounts) {
   struct Case {
     const char* what;
@@ -106,11 +107,11 @@ TEST(ClientAddress, OnlyTheTrustedProxysOwnEntryCounts) {
       {"the proxy, one entry", "127.0.0.2", {"198.51.100.1"}, "198.51.100.1"},
       {"the proxy, a forged entry before its own", "127.0.0.2", {"10.9.9.9, 198.51.100.1"}, "198.51.100.1"},
       {"the proxy appends a line of its own", "127.0.0.2", {"10.9.9.9", "198.51.100.1"}, "198.51.100.1"},
-      {"not an address", "127.0.0.2", {"1.2.3.4 x"}, "127.0.0.2"},
-      {"an empty last entry", "127.0.0.2", {"198.51.100.1,"}, "127.0.0.2"},
+      {"not an address", "127.0.0.2", {"1.2.3.4 x"}, ""},
+      {"an empty last entry", "127.0.0.2", {"198.51.100.1,"}, ""},
       {"the proxy in mapped form", "::ffff:127.0.0.2", {"2001:db8::1"}, "2001:db8::1"},
       {"a mapped client", "127.0.0.2", {"::FFFF:198.51.100.1"}, "198.51.100.1"},
-      {"the proxy without the header", "127.0.0.2", {}, "127.0.0.2"},
+      {"the proxy without the header", "127.0.0.2", {}, ""},
   };
   for (const Case& c : cases)
     EXPECT_EQ(hw::service::ClientAddressOf(c.peer, c.forwarded, "127.0.0.2"), c.expected) << c.what;
