@@ -64,11 +64,13 @@ class TForm1 : public QWidget {
   // The service's current client version: its whole reply when it is newer than this program's
   // own, else empty (also when the request failed, which is logged).
   std::string CheckVersion();
-  // Takes up the build that `offered` (CheckVersion's text) names: downloads it beside the program,
-  // checks it as the updater will, starts the updater and ends the program. True when the program
-  // now ends. Nothing happens, and the tick goes on, when a downloaded build waits already, when
-  // this copy cannot update itself (not its own folder to write, no trusted key: said once a run),
-  // or when that version was refused before in this run; a refused build is removed and logged.
+  // Takes up the build that `offered` (CheckVersion's text) names: downloads it beside the program
+  // (or takes a valid one fetched before), checks it as the updater will, starts the updater and
+  // ends the program. True when the program now ends. Nothing happens, and the tick goes on, when
+  // this copy cannot update itself (not its own folder to write, no trusted key: said once a run)
+  // or that version was passed over in this run; a refused build is removed and logged, a download
+  // that did not complete removed and tried again at the next tick. A build that cannot be saved
+  // throws its FileError (the partial file removed).
   bool HandOffUpdate(const std::string& offered);
 
   // Handlers.
@@ -116,6 +118,7 @@ class TForm1 : public QWidget {
   void LoadAccountAndStart();
   void Tick();
   bool MayUpdateHere(const std::string& version);
+  bool StartUpdater();
   static bool UpdateFileWaits();
   void ScrollLogToNewest();
   void TrimLog();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 
 #include "app/Unit1.h"
 #include "common/AppError.h"
@@ -61,14 +62,21 @@ void TForm1::Tick() {
     NoticeTicks = 0;
   }
   ++NoticeTicks;
-  // A newer build never holds back the check: unless the program ends for the updater, the tick goes on.
+  // A newer build never holds back the check: unless the program ends for the updater, the tick goes
+  // on, and a build that could not be saved shows its error box once the check is done.
   const std::string offered = CheckVersion();
-  if (!offered.empty() && HandOffUpdate(offered)) return;
+  std::exception_ptr updateError;
+  try {
+    if (!offered.empty() && HandOffUpdate(offered)) return;
+  } catch (const FileError&) {
+    updateError = std::current_exception();
+  }
   if (UserName.size() > 2 && Password.size() > 5) SendQuery(MachineId, "check");
   PromoteLoader();
   ScrollLogToNewest();
   TrimLog();
   ::malloc_trim(0);  // hands freed memory back to the system, as a tray program at rest should
+  if (updateError) std::rethrow_exception(updateError);
 }
 
 std::string TForm1::CheckVersion() {
@@ -85,10 +93,16 @@ std::string TForm1::CheckVersion() {
 }
 
 bool TForm1::HandOffUpdate(const std::string& offered) {
-  // A build waits already (the updater decides on it), or a tick that runs inside this one's wait.
-  if (handingOff_ || UpdateFileWaits()) return false;
+  if (handingOff_) return false;  // a tick that runs inside this one's wait
   const std::string version = VersionText(ParseVersion(offered.substr(0, kVersionTextLength)));
   if (passedOver_.Contains(version) || !MayUpdateHere(version)) return false;
+  if (UpdateFileWaits()) {
+    // A build fetched before, whose updater did not start: handed over now. Anything else there is
+    // the rest of a download that did not end, or not ours to keep.
+    std::string refusal;
+    if (CheckBuildFile(kUpdateFile, GetOwnVersion(), refusal)) return StartUpdater();
+    RemoveBuildFile(kUpdateFile);
+  }
   const struct Busy {
     bool& flag;
     explicit Busy(bool& f) : flag(f) { flag = true; }
@@ -96,7 +110,19 @@ bool TForm1::HandOffUpdate(const std::string& offered) {
   } busy(handingOff_);
   // The reply is appended unchanged, line end and all: the service names its builds that way.
   const std::string url = ServiceUrl(Endpoint::Download) + CheckVersion();
-  DownloadToFile(url, kUpdateFile, ProgramFileName());
+  bool complete = false;
+  try {
+    complete = DownloadToFile(url, kUpdateFile, ProgramFileName());
+  } catch (const FileError&) {
+    RemoveBuildFile(kUpdateFile);  // half a build helps nobody, and would block every later one
+    passedOver_.Add(version);      // one box for it a run
+    throw;
+  }
+  if (!complete) {  // the network's doing, not the build's: the next tick tries again
+    RemoveBuildFile(kUpdateFile);
+    std::fprintf(stderr, "Hostwarden: the download of version %s did not complete\n", version.c_str());
+    return false;
+  }
   // Checked here as the updater will check it: a build it would refuse must not end the program,
   // or the client would go and come back every ten minutes.
   std::string refusal;
@@ -107,8 +133,16 @@ bool TForm1::HandOffUpdate(const std::string& offered) {
     AddLogLine(LogStamp() + " " + GetLangStr("30", version));
     return false;
   }
+  return StartUpdater();
+}
+
+bool TForm1::StartUpdater() {
   TraceLine("starting the updater");
-  StartDetached(std::string("./") + kLoaderFile, ".");  // a missing updater is not reported
+  // Without an updater the program would end for good: it stays, and the next tick tries again.
+  if (!StartDetached(std::string("./") + kLoaderFile, ".")) {
+    std::fprintf(stderr, "Hostwarden: the updater %s could not be started\n", kLoaderFile);
+    return false;
+  }
   RequestProgramExit();
   return true;
 }

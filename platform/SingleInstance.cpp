@@ -36,16 +36,20 @@ AbstractAddress AddressFor(const std::string& name) {
 }
 
 // Whether the socket bound to `name` belongs to a process of this user. Any user can bind any
-// abstract name, so only the holder's credentials tell a copy of ours from a squatter.
+// abstract name, so only the holder's credentials tell a copy of ours from a squatter. A holder whose
+// queue is full (it never accepts; every earlier question waits there) cannot be asked: it counts as
+// ours, so that two copies never run because of it.
 bool HeldByThisUser(const std::string& name) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
   const AbstractAddress target = AddressFor(name);
   ucred credentials{};
   socklen_t size = sizeof credentials;
-  const bool ours = ::connect(fd, reinterpret_cast<const sockaddr*>(&target.address), target.size) == 0 &&
-                    ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
-                    credentials.uid == ::getuid();
+  bool ours = false;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target.address), target.size) == 0)
+    ours = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 && credentials.uid == ::getuid();
+  else
+    ours = errno == EAGAIN;
   ::close(fd);
   return ours;
 }

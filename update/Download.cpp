@@ -110,48 +110,51 @@ const char* RedirectOf(const CurlLibrary& curl, CURL* handle) {
   return next;
 }
 
-void Fetch(const std::string& url, const std::string& agent, const DownloadLimits& limits, Target& target) {
+// True when the transfer came to its end: no error, and the last reply a 200.
+bool Fetch(const std::string& url, const std::string& agent, const DownloadLimits& limits, Target& target) {
   std::string loadError;
   const CurlLibrary* curl = LoadCurl(loadError);
   if (!curl) {  // a transfer that cannot start ends as a failed one; the reason goes to the journal
     std::fprintf(stderr, "Download not started: %s\n", loadError.c_str());
-    return;
+    return false;
   }
   const std::unique_ptr<CURL, void (*)(CURL*)> handle(curl->easyInit(), curl->easyCleanup);
-  if (!handle) return;
+  if (!handle) return false;
   SetOptions(*curl, handle.get(), agent, limits, target);
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limits.overallSeconds);
   const std::string origin = OriginOf(url);
   std::string address = url;
   for (int hop = 0; hop <= limits.maxRedirects; ++hop) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return;
+    if (left <= 0) return false;
     curl->easySetopt(handle.get(), CURLOPT_URL, address.c_str());
     curl->easySetopt(handle.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(left));
-    // The result is not looked at: a failed transfer ends like the data's end.
-    if (curl->easyPerform(handle.get()) != CURLE_OK || !target.error.empty()) return;
+    // A failed transfer ends like the data's end; the file keeps what came.
+    if (curl->easyPerform(handle.get()) != CURLE_OK || !target.error.empty()) return false;
     const char* next = target.redirect ? RedirectOf(*curl, handle.get()) : nullptr;
-    if (!next) return;
+    if (!next) return target.status == 200;
     if (OriginOf(next) != origin) {  // builds come from the service itself, never from elsewhere
       std::fprintf(stderr, "Download not redirected to %s: another scheme or host\n", next);
-      return;
+      return false;
     }
     address = next;
   }
+  return false;  // redirected too often
 }
 
 }  // namespace
 
-void DownloadToFile(const std::string& url, const std::string& fileName, const std::string& agent,
+bool DownloadToFile(const std::string& url, const std::string& fileName, const std::string& agent,
                     const DownloadLimits& limits) {
   Target target;
   target.maxBytes = limits.maxBytes;
   target.fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (target.fd < 0) throw FileError(FileErrorText(errno));
-  Fetch(url, agent, limits, target);
+  const bool complete = Fetch(url, agent, limits, target);
   const int closed = ::close(target.fd);
   if (!target.error.empty()) throw FileError(target.error);
   if (closed != 0) throw FileError(FileErrorText(errno));
+  return complete;
 }
 
 }  // namespace hw

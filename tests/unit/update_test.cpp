@@ -196,6 +196,22 @@ TEST_F(Download, FollowsRedirectsOnlyOnTheServicesOwnSchemeAndHost) {
   }
 }
 
+// Whether the transfer came to its end is told apart from what it saved: only a whole 200 counts.
+TEST_F(Download, SaysWhetherTheTransferCompleted) {
+  const std::pair<Reply, bool> cases[] = {
+      {Reply::Ok("the build"), true},
+      {Reply::Ok(""), true},
+      {Reply::Raw("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here."), false},
+      {Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(500, 'h')), false},
+      {Reply::Raw("HTTP/1.1 302 Found\r\nLocation: http://localhost:1/x\r\nContent-Length: 0\r\n\r\n"), false},
+  };
+  for (const auto& [reply, complete] : cases) {
+    fake.Enqueue(reply);
+    EXPECT_EQ(hw::DownloadToFile(fake.url("/hostwarden"), folder.File("hostwarden.ex_"), "Hostwarden"), complete)
+        << reply.bytes.substr(0, 20);
+  }
+}
+
 // A redirect loop ends after a few hops, and the file holds nothing of it.
 TEST_F(Download, RedirectLoopEnds) {
   for (int hop = 0; hop < 10; ++hop)

@@ -292,59 +292,78 @@ TEST_F(UpdateCycle, BuildNotHandedOffLeavesTheQueryToGoOn) {
   struct Case {
     const char* what;
     const char* version;
-    bool updateFileWaits;
+    bool fileWaits;  // something that is no build lies at the update file's name
     std::string secondVersion;
     std::vector<Reply> download;  // what the download gets, if it reaches the service
     const char* fetched;          // the download's path, when it reaches the service
+    bool refused;                 // a whole transfer refused: logged, and passed over for the run
   };
   const auto signedBy = [](const hw::KeyPair& signer, const char* version, const char* recorded) {
     return Reply::Ok(hw::SignBuild("#!/bin/sh\n" + hwtest::VersionRecord(recorded), hwtest::V(version),
                                    signer.secretKey));
   };
   std::vector<Case> cases;
-  cases.push_back({"a downloaded build waits", "1.3.0.1", true, "", {}, nullptr});
-  cases.push_back({"zero-length build", "1.3.0.2", false, "1.3.0.2", {Reply::Ok("")}, "/hostwarden1.3.0.2"});
-  cases.push_back({"an error page", "1.3.0.3", false, "1.3.0.3",
-                   {Reply::Raw("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here.")}, "/hostwarden1.3.0.3"});
+  cases.push_back({"the rest of an earlier download waits", "1.3.0.1", true, "1.3.0.1", {Reply::Ok("")},
+                   "/hostwarden1.3.0.1", true});
+  cases.push_back({"zero-length build", "1.3.0.2", false, "1.3.0.2", {Reply::Ok("")}, "/hostwarden1.3.0.2", true});
+  cases.push_back({"an error page: tried again next time", "1.3.0.3", false, "1.3.0.3",
+                   {Reply::Raw("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here.")}, "/hostwarden1.3.0.3",
+                   false});
   cases.push_back({"signed by another key", "1.3.0.4", false, "1.3.0.4",
-                   {signedBy(hw::MakeKeyPair(), "1.3.0.4", "1.3.0.4")}, "/hostwarden1.3.0.4"});
+                   {signedBy(hw::MakeKeyPair(), "1.3.0.4", "1.3.0.4")}, "/hostwarden1.3.0.4", true});
   cases.push_back({"header and program versions differ", "1.3.0.5", false, "1.3.0.5",
-                   {signedBy(key, "1.3.0.5", "1.3.0.0")}, "/hostwarden1.3.0.5"});
+                   {signedBy(key, "1.3.0.5", "1.3.0.0")}, "/hostwarden1.3.0.5", true});
   cases.push_back({"second check finds nothing newer", "1.3.0.6", false, kOwnVersion, {Reply::Ok("any build")},
-                   "/hostwarden"});
+                   "/hostwarden", true});
   // The reply's line end goes into the address unchanged; such an address fetches nothing.
-  cases.push_back({"version with a line end", "1.3.0.7", false, "1.3.0.7\r\n", {}, nullptr});
+  cases.push_back({"version with a line end", "1.3.0.7", false, "1.3.0.7\r\n", {}, nullptr, false});
   for (Case& c : cases) {
     hwtest::TempDir programFolder;
     std::filesystem::current_path(programFolder.path());
     std::filesystem::copy_file(folder.File("lang.ini"), programFolder.File("lang.ini"));
     programFolder.Write("loader.exe", "#!/bin/sh\necho started > updater-started\n");
     ::chmod(programFolder.File("loader.exe").c_str(), 0755);
-    if (c.updateFileWaits) programFolder.Write("hostwarden.ex_", "waiting");
+    if (c.fileWaits) programFolder.Write("hostwarden.ex_", "half a build");
     hwtest::FakeService service;
     hw::SetServiceHost(service.prefix());
     main->ListBox1->clear();
     service.Enqueue(Reply::Ok(kClockOpen));
     service.Enqueue(Reply::Ok(kClockOpen));
     service.Enqueue(Reply::Ok(c.version + std::string("\r\n")));
-    if (!c.updateFileWaits) service.Enqueue(Reply::Ok(c.secondVersion));
+    service.Enqueue(Reply::Ok(c.secondVersion));
     for (Reply& download : c.download) service.Enqueue(std::move(download));
     service.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
     Tick();
-    std::vector<std::string> paths{"GET /now.php", "GET /now.php", "GET /"};
-    if (!c.updateFileWaits) paths.push_back("GET /");
+    std::vector<std::string> paths{"GET /now.php", "GET /now.php", "GET /", "GET /"};
     if (c.fetched) paths.push_back("GET " + std::string(c.fetched));
     paths.push_back("POST /fo.php");
     EXPECT_EQ(PathsOf(service), paths) << c.what;
     const std::vector<std::string> refused{"[Saturday 10:00] " + Text("30", c.version), reply};
-    EXPECT_EQ(LogLines(), c.updateFileWaits ? std::vector<std::string>{reply} : refused) << c.what;
-    EXPECT_EQ(hwtest::ReadFileText(programFolder.File("hostwarden.ex_")), c.updateFileWaits ? "waiting" : "")
-        << c.what;
-    EXPECT_EQ(std::filesystem::exists(programFolder.File("hostwarden.ex_")), c.updateFileWaits) << c.what;
+    EXPECT_EQ(LogLines(), c.refused ? refused : std::vector<std::string>{reply}) << c.what;
+    EXPECT_FALSE(std::filesystem::exists(programFolder.File("hostwarden.ex_"))) << c.what << ": nothing is left";
     EXPECT_FALSE(hw::ProgramExitRequested()) << c.what;
     EXPECT_TRUE(boxes.shown.empty()) << c.what;
     std::filesystem::current_path(folder.path());
   }
+}
+
+// A valid build fetched before (its updater did not start) is handed over without a download; an
+// updater that cannot be started keeps the program, and its check, running.
+TEST_F(UpdateCycle, AValidBuildThatWaitsIsHandedOverAndAMissingUpdaterEndsNothing) {
+  folder.Write("hostwarden.ex_", SignedBuild(kNewerVersion));
+  EnqueueOpenTick(kNewerVersion);
+  fake.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
+  Tick();  // no updater in the folder
+  EXPECT_FALSE(hw::ProgramExitRequested());
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"GET /now.php", "GET /now.php", "GET /", "POST /fo.php"}));
+  EXPECT_TRUE(std::filesystem::exists(folder.File("hostwarden.ex_"))) << "kept for the next try";
+
+  PlaceUpdater();
+  EnqueueOpenTick(kNewerVersion);
+  Tick();
+  EXPECT_TRUE(UpdaterStarted());
+  EXPECT_TRUE(hw::ProgramExitRequested());
+  EXPECT_EQ(Paths().size(), 7u) << "no download: the waiting build is taken";
 }
 
 // A refused build is fetched once in a run, never again; the client stays and checks every tick.
@@ -388,7 +407,7 @@ TEST_F(UpdateCycle, WithoutATrustedKeyNothingIsDownloaded) {
 }
 
 // The build cannot be saved (the disk fills up half-way): the runtime's text in the error box, no
-// updater, the program runs on. The trace says whether the updater was started, and the tick
+// updater, the program runs on and its check goes out. The trace says whether the updater was started, and the tick
 // starts it, if at all, before it returns: so its absence afterwards is certain.
 TEST_F(UpdateCycle, BuildThatCannotBeSavedShowsTheFileErrorAndStartsNoUpdater) {
   PlaceUpdater();
@@ -396,6 +415,7 @@ TEST_F(UpdateCycle, BuildThatCannotBeSavedShowsTheFileErrorAndStartsNoUpdater) {
   EnqueueOpenTick(kNewerVersion);
   fake.Enqueue(Reply::Ok(kNewerVersion));
   fake.Enqueue(Reply::Ok(SignedBuild(kNewerVersion) + std::string(20000, 'p')));
+  fake.Enqueue(Reply::Ok("##203.0.113.7abcdefg"));
   {
     const hwtest::FileSizeLimit limit(4000);
     Tick();
@@ -405,7 +425,8 @@ TEST_F(UpdateCycle, BuildThatCannotBeSavedShowsTheFileErrorAndStartsNoUpdater) {
   EXPECT_EQ(boxes.shown[0].text, "Disk full.");
   EXPECT_FALSE(hw::ProgramExitRequested());
   EXPECT_EQ(hwtest::ReadFileText(folder.File("trace")).find("starting the updater"), std::string::npos);
-  EXPECT_EQ(Paths().size(), 5u);
+  EXPECT_EQ(Paths().back(), "POST /fo.php") << "the check goes out all the same, before the box";
+  EXPECT_FALSE(std::filesystem::exists(folder.File("hostwarden.ex_"))) << "no half build is left to block the next";
 }
 
 // Switching the cycle on while it runs keeps its period: the next tick is not put off. (The pause
