@@ -76,6 +76,10 @@ Response Endpoints::Answer(const Request& request) const {
   return {404, "Not Found"};
 }
 
+bool Endpoints::UsesStore(const Request& request) const {
+  return request.method == "POST" || (request.method == "GET" && request.path == "/nic/update");
+}
+
 bool Endpoints::Slow(const Request& request) const {
   if (request.method == "POST") return request.body.size() <= kMaxBodyBytes && exchange_.NeedsSlowHash(request.path, request.body);
   if (request.method == "GET" && request.path == "/nic/update") {

@@ -36,7 +36,9 @@ class Responder {
  public:
   virtual ~Responder() = default;
   virtual Response Answer(const Request& request) const = 0;
-  // Whether answering may take long (a slow hash): then it is answered away from the connections.
+  // Whether answering reads or writes the accounts (then it is answered away from the connections,
+  // as the database may make it wait), and whether it may take long besides (a slow hash).
+  virtual bool UsesStore(const Request&) const { return false; }
   virtual bool Slow(const Request&) const { return false; }
   // The address the request came from, for the log.
   virtual std::string ClientOf(const Request& request) const { return request.peer; }
@@ -49,6 +51,7 @@ class Endpoints : public Responder {
   Endpoints(Exchange& exchange, const ServiceClock& clock, const ServiceOptions& options);
 
   Response Answer(const Request& request) const override;
+  bool UsesStore(const Request& request) const override;
   bool Slow(const Request& request) const override;
   // The peer, or behind the trusted proxy the forwarded address.
   std::string ClientOf(const Request& request) const override;

@@ -157,17 +157,23 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
   if (HttpFront::Connection* state = StateOf(connection)) state->answered = true;
   const Request& request = exchange->request;
   if (exchange->ready) return Finish(front, connection, *exchange, *exchange->ready);
-  if (!front.responder().Slow(request)) return Finish(front, connection, *exchange, front.responder().Answer(request));
-  // A slow answer: the connection waits, suspended, while a worker makes it, then comes back here.
+  if (!front.responder().UsesStore(request)) return Finish(front, connection, *exchange, front.responder().Answer(request));
+  // An answer from the accounts: the connection waits, suspended, while a worker makes it (a quick
+  // one, or, when a slow hash is needed, one of those that wait for it), then comes back here.
   MHD_suspend_connection(connection);
-  const bool taken = front.Defer([&front, connection, exchange] {
+  const auto answer = [&front, connection, exchange] {
     exchange->ready = front.Closing() ? Response{503, "Service Unavailable"} : front.responder().Answer(exchange->request);
     MHD_resume_connection(connection);
-  });
-  if (!taken) {
-    MHD_resume_connection(connection);
+  };
+  const auto busy = [connection, exchange] {
     exchange->ready = Response{503, "Service Unavailable"};
-  }
+    MHD_resume_connection(connection);
+  };
+  const bool taken = front.Defer(WorkLane::Quick, [&front, exchange, answer, busy] {
+    if (front.Closing() || !front.responder().Slow(exchange->request)) return answer();
+    if (!front.Defer(WorkLane::Slow, answer)) busy();
+  });
+  if (!taken) busy();
   return MHD_YES;
 }
 
@@ -259,9 +265,12 @@ int HttpFront::Start(const std::string& host, int port, const Tls* tls) {
   const std::string where = host + ":" + std::to_string(port);
   if (!address) throw std::runtime_error("cannot listen on " + where + ": no such address");
   if (tls && !CertificateUsable(*tls)) throw std::runtime_error("the TLS certificate or key is unusable");
-  // Slow answers wait their turn here: a worker for each core and a few more, as each mostly waits
-  // for the hash gate; a queue that would make a client wait minutes refuses instead.
-  work_ = std::make_unique<WorkQueue>(2 * std::max(1u, std::thread::hardware_concurrency()), 1000);
+  // Answers from the accounts are made here, away from the connections: quick ones by a worker for
+  // each core, slow ones (a hash) by a few more, as each mostly waits for the hash gate. A queue that
+  // would make a client wait for minutes refuses instead.
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  quick_ = std::make_unique<WorkQueue>(cores, 10000);
+  work_ = std::make_unique<WorkQueue>(2 * cores, 1000);
   daemon_ = StartDaemon(address->ai_family == AF_INET6 ? MHD_USE_IPv6 : 0, address->ai_addr, -1, tls);
   if (!daemon_) throw std::runtime_error("cannot listen on " + where);
   watcher_ = std::thread([this] { Watch(); });
@@ -298,12 +307,14 @@ void HttpFront::Stop() {
   // Every suspended connection comes back (with 503 where its work had not begun) before the
   // daemons that own them stop; the queue itself lives on, refusing, while they still call it.
   closing_ = true;
+  if (quick_) quick_->Close();  // its jobs, seeing the front closing, pass nothing on to the slow ones
   if (work_) work_->Close();
   for (MHD_Daemon* daemon : retired_) MHD_stop_daemon(daemon);
   retired_.clear();
   if (daemon_) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
   work_.reset();
+  quick_.reset();
 }
 
 std::int64_t HttpFront::OpenConnections() {

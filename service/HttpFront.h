@@ -32,6 +32,8 @@ struct FrontLimits {
   unsigned maxConnections = 20000;
 };
 
+enum class WorkLane { Quick, Slow };
+
 // The service's HTTP front on libmicrohttpd (epoll, a small pool of threads): reads each request
 // within the bounds above, answers it through the responder, and logs it on standard error (address,
 // method, path, status and the reply's marker or size; never a body, so never a password).
@@ -62,8 +64,11 @@ class HttpFront {
   // What the front's callbacks reach; not for other use.
   struct Connection;
   const Responder& responder() const { return responder_; }
-  // Runs a slow answer away from the connections; false when too many wait already.
-  bool Defer(std::function<void()> job) { return work_ && work_->Submit(std::move(job)); }
+  // Runs an answer away from the connections; false when too many wait already.
+  bool Defer(WorkLane lane, std::function<void()> job) {
+    WorkQueue* queue = lane == WorkLane::Quick ? quick_.get() : work_.get();
+    return queue && queue->Submit(std::move(job));
+  }
   bool Closing() const { return closing_; }
   const FrontLimits& limits() const { return limits_; }
   Metrics* metrics() const { return metrics_; }
@@ -80,7 +85,8 @@ class HttpFront {
   Metrics* metrics_;
   MHD_Daemon* daemon_ = nullptr;
   std::vector<MHD_Daemon*> retired_;  // replaced by a reload, finishing their connections
-  std::unique_ptr<WorkQueue> work_;
+  std::unique_ptr<WorkQueue> quick_;  // answers from the accounts that need no slow hash
+  std::unique_ptr<WorkQueue> work_;   // those that do
   std::atomic<bool> closing_{false};
   std::mutex mutex_;
   std::condition_variable stopping_;
