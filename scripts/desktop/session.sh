@@ -26,6 +26,24 @@ start_display() {
   wait_for 30 xdotool search --class trayer || { echo "trayer did not start:"; cat "$folder/trayer.log"; return 1; }
 }
 
+# A port for PowerDNS, free for UDP and TCP alike, below the ephemeral range (32768 and up) where
+# other programs' listeners and outgoing connections would take theirs meanwhile.
+free_dns_port() {
+  python3 -c '
+import random, socket
+while True:
+    port = random.randrange(20000, 32000)
+    try:
+        for kind in (socket.SOCK_DGRAM, socket.SOCK_STREAM):
+            with socket.socket(socket.AF_INET, kind) as s:
+                s.bind(("127.0.0.1", port))
+    except OSError:
+        continue
+    print(port)
+    break
+'
+}
+
 # start_service BUILD-DIR FOLDER PORT [service options...]: the reference service on 127.0.0.1:PORT
 # (0: any free port) with its SQLite database in FOLDER, and PowerDNS on a free port reading it.
 start_service() {
@@ -39,7 +57,7 @@ start_service() {
   for _ in $(seq 1 100); do [ -s "$folder/service.port" ] && break; sleep 0.1; done
   [ -s "$folder/service.port" ] || { echo "the service did not start:"; tail -n 5 "$folder/service.log"; return 1; }
   hw_service_port=$(cat "$folder/service.port")
-  hw_dns_port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  hw_dns_port=$(free_dns_port)
   mkdir -p "$folder/pdns"
   /usr/sbin/pdns_server --config-dir="$folder/pdns" --socket-dir="$folder/pdns" --launch=gsqlite3 \
     --gsqlite3-database="$folder/dns.db" --local-address=127.0.0.1 --local-port="$hw_dns_port" \
