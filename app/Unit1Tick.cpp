@@ -31,6 +31,15 @@ namespace {
 // The service's version replies are read by their first seven characters ("1.3.0.1").
 constexpr std::size_t kVersionTextLength = 7;
 
+// Raises a flag of the window for as long as it lives: a handler nested in this one's wait sees it.
+struct RaisedFlag {
+  bool& flag;
+  explicit RaisedFlag(bool& raised) : flag(raised) { flag = true; }
+  ~RaisedFlag() { flag = false; }
+  RaisedFlag(const RaisedFlag&) = delete;
+  RaisedFlag& operator=(const RaisedFlag&) = delete;
+};
+
 }  // namespace
 
 void TForm1::Timer1Timer() {
@@ -41,11 +50,7 @@ void TForm1::Timer1Timer() {
     // hundred, each in the event loop of the one before, until the stack gave out. The failing
     // tick has written its log line all the same.
     if (cycleBoxOpen_) return;
-    cycleBoxOpen_ = true;
-    struct Closed {
-      bool& open;
-      ~Closed() { open = false; }
-    } closed{cycleBoxOpen_};
+    const RaisedFlag open(cycleBoxOpen_);
     ShowErrorBox(MessageOf(error));
   }
 }
@@ -103,11 +108,7 @@ bool TForm1::HandOffUpdate(const std::string& offered) {
     if (CheckBuildFile(kUpdateFile, GetOwnVersion(), refusal)) return StartUpdater();
     RemoveBuildFile(kUpdateFile);
   }
-  const struct Busy {
-    bool& flag;
-    explicit Busy(bool& f) : flag(f) { flag = true; }
-    ~Busy() { flag = false; }
-  } busy(handingOff_);
+  const RaisedFlag busy(handingOff_);
   // The reply is appended unchanged, line end and all: the service names its builds that way.
   const std::string url = ServiceUrl(Endpoint::Download) + CheckVersion();
   bool complete = false;

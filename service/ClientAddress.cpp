@@ -7,14 +7,10 @@
 #include "common/Text.h"
 
 namespace hw::service {
-namespace {
-
-bool IsAddress(const std::string& text) {
+bool IsIpAddress(const std::string& text) {
   unsigned char bytes[16];
   return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
 }
-
-}  // namespace
 
 std::string PlainAddress(const std::string& address) {
   constexpr std::string_view kMapped = "::ffff:";
@@ -30,7 +26,7 @@ std::string ClientAddressOf(const std::string& peer, const std::vector<std::stri
   std::string joined;
   for (const std::string& line : forwardedFor) joined += (joined.empty() ? "" : ",") + line;
   const std::string last = PlainAddress(TrimBlanks(std::string_view(joined).substr(joined.rfind(',') + 1)));
-  return IsAddress(last) ? last : std::string();
+  return IsIpAddress(last) ? last : std::string();
 }
 
 std::string LogSafe(const std::string& text) {

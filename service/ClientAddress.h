@@ -4,6 +4,9 @@
 
 namespace hw::service {
 
+// Whether the text is an IPv4 or IPv6 address, and nothing else.
+bool IsIpAddress(const std::string& text);
+
 // An address as text in its plain form: an IPv4 address given in IPv6 form ("::ffff:192.0.2.1")
 // becomes the IPv4 one; anything else stays as it is.
 std::string PlainAddress(const std::string& address);

@@ -1,7 +1,5 @@
 #include "service/Endpoints.h"
 
-#include <arpa/inet.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,12 +25,6 @@ std::optional<std::string> ReadBuild(const std::string& folder, const std::strin
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Only an address may go into a record, whatever a client sends as "myip".
-bool IsIpAddress(const std::string& text) {
-  unsigned char bytes[16];
-  return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
 }
 
 // "Basic <base64 of user:password>" as user and password; empty ones for anything else.
@@ -110,7 +102,7 @@ Response Endpoints::Dyndns2(const Request& request) const {
   const std::string myip = ArgumentOf(request, "myip");
   const std::string client = AddressOf(request);
   if (client.empty()) return {400, kNoClientAddress};
-  const std::string address = IsIpAddress(myip) ? myip : client;
+  const std::string address = IsIpAddress(myip) ? myip : client;  // only an address goes into a record
   return {200, exchange_.Dyndns2Update(user, password, ArgumentOf(request, "hostname"), address, client, clock_.Now())};
 }
 

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include <memory>
 
 #include "common/AppError.h"
+#include "common/Text.h"
 #include "platform/FileErrors.h"
 #include "update/CurlLibrary.h"
 
@@ -32,13 +31,6 @@ struct Target {
   bool redirect = false;  // the reply is a redirect: its body is no build
 };
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
 // Each header line of each reply, interim ones included: notes the status and whether it redirects.
 size_t HeaderLine(char* data, size_t size, size_t count, void* context) {
   auto& target = *static_cast<Target*>(context);
@@ -47,7 +39,7 @@ size_t HeaderLine(char* data, size_t size, size_t count, void* context) {
     const auto blank = line.find(' ');
     target.status = blank == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(blank + 1, 3)).c_str());
     target.redirect = false;
-  } else if (target.status >= 300 && target.status < 400 && StartsWithNoCase(line, "location:")) {
+  } else if (target.status >= 300 && target.status < 400 && SameIgnoringCase(line.substr(0, 9), "location:")) {
     target.redirect = true;
   }
   return line.size();
@@ -71,8 +63,6 @@ size_t WriteChunk(char* data, size_t size, size_t count, void* context) {
   return length;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // "scheme://host[:port]" of an absolute address, in lower case, without any user part.
 std::string OriginOf(std::string_view url) {
   const auto schemeEnd = url.find("://");
@@ -80,9 +70,7 @@ std::string OriginOf(std::string_view url) {
   std::string_view authority = url.substr(schemeEnd + 3);
   authority = authority.substr(0, authority.find_first_of("/?#"));
   if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-  std::string origin = std::string(url.substr(0, schemeEnd + 3)).append(authority);
-  std::transform(origin.begin(), origin.end(), origin.begin(), Lower);
-  return origin;
+  return AsciiLower(std::string(url.substr(0, schemeEnd + 3)).append(authority));
 }
 
 void SetOptions(const CurlLibrary& curl, CURL* handle, const std::string& agent, const DownloadLimits& limits,

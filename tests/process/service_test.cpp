@@ -249,12 +249,7 @@ TEST(ServiceDns, OnTheEmbeddedSqliteFile) {
 }
 
 TEST(ServiceDns, OnPostgresql) {
-  const std::string connection = hwtest::TestPostgres();
-  if (connection.empty()) {
-    // Under the test command a missing server is a fault of the suite, not a reason to pass.
-    if (std::getenv("HOSTWARDEN_TEST_REQUIRE_SERVERS")) FAIL() << "the test command promised a PostgreSQL server";
-    GTEST_SKIP() << "no PostgreSQL server: the test script starts one";
-  }
+  HW_TEST_POSTGRES_OR_SKIP(connection);
   auto fields = ConnectionFields(connection);
   DnsFollowsTheAccounts({"postgresql",
                          connection,
@@ -274,11 +269,7 @@ std::uint64_t SerialSeenBy(const RunningDns& dns) {
 // Two instances of the service and two PowerDNS servers on one PostgreSQL database: a change made
 // through either instance shows in both DNS servers at once, and raises the serial by one.
 TEST(ServiceDns, TwoInstancesAndTwoDnsServersOnOnePostgresqlDatabase) {
-  const std::string server = hwtest::TestPostgres();
-  if (server.empty()) {
-    if (std::getenv("HOSTWARDEN_TEST_REQUIRE_SERVERS")) FAIL() << "the test command promised a PostgreSQL server";
-    GTEST_SKIP() << "no PostgreSQL server: the test script starts one";
-  }
+  HW_TEST_POSTGRES_OR_SKIP(server);
   const std::string name = "hw_two_instances_" + std::to_string(::getpid());
   hw::service::OpenDatabase(server)->Query("CREATE DATABASE " + name);
   const std::string connection = server + " dbname=" + name;  // the last dbname counts

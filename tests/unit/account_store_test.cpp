@@ -124,11 +124,7 @@ TEST(SoaSerial, RisesByOneModulo2To32AndLeavesTheRestAsItWas) {
 class TwoInstances : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string server = hwtest::TestPostgres();
-    if (server.empty()) {
-      if (std::getenv("HOSTWARDEN_TEST_REQUIRE_SERVERS")) FAIL() << "the test command promised a PostgreSQL server";
-      GTEST_SKIP() << "no PostgreSQL server: the test script starts one";
-    }
+    HW_TEST_POSTGRES_OR_SKIP(server);
     name_ = "hw_instances_" + std::to_string(::getpid());
     OpenDatabase(server)->Query("CREATE DATABASE " + name_);
     database_ = server + " dbname=" + name_;  // the last dbname counts
