@@ -7,11 +7,7 @@
 
 #include "account/Unit4.h"
 #include "app/Unit1.h"
-#include "common/AppError.h"
-#include "ddns/Base64.h"
-#include "ddns/Envelope.h"
-#include "ddns/ServiceEndpoints.h"
-#include "settings/SettingsStore.h"
+#include "core/Registration.h"
 #include "shell/Beep.h"
 #include "shell/ByteLimitValidator.h"
 #include "shell/HandlerWiring.h"
@@ -189,11 +185,8 @@ bool TForm2::Edit1KeyPress(QKeyEvent* event) {
 }
 
 std::string TForm2::FailedCheck(const std::string& name, const std::string& password) const {
-  if (password != Edit3->text().toStdString()) return Form1->GetLangStr("20");
-  if (name.starts_with('-') || name.ends_with('-')) return Form1->GetLangStr("12");
-  if (name.size() < 3) return Form1->GetLangStr("13");
-  if (password.size() < 6) return Form1->GetLangStr("14");
-  return {};
+  const std::string failed = FailedRegistrationCheck(name, password, Edit3->text().toStdString());
+  return failed.empty() ? failed : Form1->GetLangStr(failed);
 }
 
 void TForm2::Button1Click() {
@@ -211,29 +204,19 @@ void TForm2::Button1Click() {
 }
 
 void TForm2::Register(const std::string& name, const std::string& password) {
-  std::string reply;
-  try {
-    reply = HttpPost(*http, ServiceUrl(Endpoint::Register), BuildEnvelope(name, password, Form1->MachineId));
-  } catch (const AppError& error) {  // a transport failure, or an account too long for the envelope
-    ShowStatus("ERROR: " + error.Message());
-  }
-  if (reply.starts_with("##")) {
-    RegistrationSucceeded(name, password, reply.substr(2));
-  } else if (reply.starts_with("%%")) {
-    ShowStatus(Form1->GetLangStr("27", name));
+  const RegistrationReply reply = SendRegistration(*http, name, password, Form1->MachineId);
+  switch (reply.kind) {
+    case RegistrationReply::Kind::Registered: return RegistrationSucceeded(name, password, reply.text);
+    case RegistrationReply::Kind::Taken: return ShowStatus(Form1->GetLangStr("27", name));
+    case RegistrationReply::Kind::Failed: return ShowStatus("ERROR: " + reply.text);
+    case RegistrationReply::Kind::Other: return;
   }
 }
 
 void TForm2::RegistrationSucceeded(const std::string& name, const std::string& password, const std::string& message) {
-  {
-    SettingsAccess settings;
-    if (settings.OpenSettings(true)) {
-      settings.WriteText("username", name);
-      settings.WriteText("password", EncodeBase64(password));  // encoded once, unlike the envelope
-      settings.WriteFlag("REG", true);
-      Form1->UserName = name;
-      Form1->Password = password;
-    }
+  if (StoreAccount(name, password)) {
+    Form1->UserName = name;
+    Form1->Password = password;
   }
   Form4->ShowResult({Form1->GetLangStr("21", name), Form1->GetLangStr("22", message), Form1->GetLangStr("23"),
                      Form1->GetLangStr("24")});

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/Registration.h"
 #include "ddns/HttpClient.h"
 #include "shell/PlainLabel.h"
 
@@ -20,9 +21,8 @@ class TForm2 : public QWidget {
   Q_OBJECT
 
  public:
-  static constexpr int kMaxNameLength = 16;
-  // What the request envelope leaves for a password beside the longest name and the machine id.
-  static constexpr int kMaxPasswordBytes = 218;
+  static constexpr int kMaxNameLength = static_cast<int>(hw::kMaxNameLength);
+  static constexpr int kMaxPasswordBytes = static_cast<int>(hw::kMaxPasswordBytes);
 
   explicit TForm2(QWidget* parent = nullptr);
 

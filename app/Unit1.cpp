@@ -7,9 +7,6 @@
 #include <cstdio>
 
 #include "account/Unit2.h"
-#include "i18n/LangTable.h"
-#include "lifetime/LogStamp.h"
-#include "lifetime/ServerClock.h"
 #include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
 #include "shell/ProgramExit.h"
@@ -40,7 +37,9 @@ ClickableLabel* MakeBannerLabel(QWidget* parent, int top, bool bold) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(QWidget* parent)
+    // Service requests keep the windows responsive while they wait.
+    : QWidget(parent), AccountKeeper([] { QCoreApplication::processEvents(QEventLoop::AllEvents); }) {
   setWindowTitle("Orvane DDNS Client");
   // A tool window with a close button only and a fixed size.
   setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -86,8 +85,6 @@ void TForm1::BuildControls() {
   StartupRetry = new QTimer(this);
   StartupRetry->setInterval(kStartupRetryMs);
   WireHandler(StartupRetry, &QTimer::timeout, this, &TForm1::RetryStartup);
-  // Service requests keep the windows responsive while they wait.
-  http = std::make_unique<HttpClient>([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
 
 void TForm1::BuildTray() {
@@ -117,14 +114,6 @@ void TForm1::AddLogLine(const std::string& line) {
   ListBox1->addItem(QString::fromStdString(line));
   const std::string journalLine = line + "\n";  // whole, also past a NUL byte
   std::fwrite(journalLine.data(), 1, journalLine.size(), stderr);
-}
-
-std::string TForm1::LogStamp() const { return FormatLogStamp(ServerNow); }
-
-void TForm1::LogError(const std::exception& error) { AddLogLine(LogStamp() + " ERROR: " + MessageOf(error)); }
-
-std::string TForm1::GetLangStr(const std::string& messageId, const std::string& param) const {
-  return hw::GetLangStr(messageId, param);
 }
 
 void TForm1::Show1Click() {

@@ -11,8 +11,7 @@
 #include <string>
 
 #include "app/TrayIcon.h"
-#include "ddns/HttpClient.h"
-#include "lifetime/DateTime.h"
+#include "core/AccountKeeper.h"
 #include "shell/ClickableLabel.h"
 #include "shell/PeriodTimer.h"
 #include "update/VersionsPassedOver.h"
@@ -20,13 +19,13 @@
 namespace hw {
 
 // The main window: banner with the account's host name and the last reply, the machine identity,
-// the register and release buttons and the activity log; it lives behind the tray icon.
-class TForm1 : public QWidget {
+// the register and release buttons and the activity log; it lives behind the tray icon. It is the
+// account keeper's front end on the desktop.
+class TForm1 : public QWidget, public AccountKeeper {
   Q_OBJECT
 
  public:
   static constexpr int kUpdatePeriodMs = 600000;
-  static constexpr std::int64_t kNoticePeriodTicks = 144;  // a day of ticks
   static constexpr int kLinesInView = 12;
   static constexpr int kLogLimit = 1000;
   static constexpr int kStartupRetryMs = 60000;
@@ -35,35 +34,16 @@ class TForm1 : public QWidget {
   ~TForm1() override;
 
   // Activity log: the caller builds the whole line; it is also written to standard error.
-  void AddLogLine(const std::string& line);
-  // The last reading of the server clock as "[dddd hh:mm]".
-  std::string LogStamp() const;
-  // The stamped log line of a request that failed: stamp, " ERROR: ", the message.
-  void LogError(const std::exception& error);
-  std::string GetLangStr(const std::string& messageId, const std::string& param = {}) const;
+  void AddLogLine(const std::string& line) override;
 
   // Start-up: server clock, machine identity, tray icon, stored account, first query.
   void FormCreate();
   // The start-up again, after the clock could not be read at start (every 60 s until it can).
   void RetryStartup();
-  // One reading of the service's clock; a transport failure is logged, then the empty reply fails.
-  DateTime CheckDate();
-  // One exchange for the in-memory account: kind "check" refreshes the host name, "del" releases it.
-  void SendQuery(const std::string& machineId, const std::string& kind);
-  // The countdown line after a query, when the query found reminders wanted.
-  void AddCountdownLine(bool remindWanted);
-  // The countdown notice, when reminders are wanted.
-  void showclose();
-  // The start-up's presentation of a closed service: notice text, log line, slide.
-  void ShowServiceClosed();
 
-  // One tick of the update cycle (Timer1): clock, closing test, daily notice, version check, then
-  // the query and the tidying, or the hand-over to the updater. An error ends the tick in an error
-  // box; while a box of the cycle is open, a further failing tick opens none.
+  // One tick of the update cycle (Timer1). An error ends the tick in an error box; while a box of
+  // the cycle is open, a further failing tick opens none.
   void Timer1Timer();
-  // The service's current client version: its whole reply when it is newer than this program's
-  // own, else empty (also when the request failed, which is logged).
-  std::string CheckVersion();
   // Takes up the build that `offered` (CheckVersion's text) names: downloads it beside the program
   // (or takes a valid one fetched before), checks it as the updater will, starts the updater and
   // ends the program. True when the program now ends. Nothing happens, and the tick goes on, when
@@ -71,7 +51,7 @@ class TForm1 : public QWidget {
   // or that version was passed over in this run; a refused build is removed and logged, a download
   // that did not complete removed and tried again at the next tick. A build that cannot be saved
   // throws its FileError (the partial file removed).
-  bool HandOffUpdate(const std::string& offered);
+  bool HandOffUpdate(const std::string& offered) override;
 
   // Handlers.
   void Show1Click();
@@ -95,13 +75,6 @@ class TForm1 : public QWidget {
   QAction* Show1;
   QAction* Exit1;
   TrayIcon* CoolTrayIcon1;
-  std::unique_ptr<HttpClient> http;
-
-  // Program-wide state held by the main window.
-  std::string MachineId;
-  std::string UserName;
-  std::string Password;
-  std::int64_t NoticeTicks = 0;
   // Runs the start-up again while the service's clock could not be read at start.
   QTimer* StartupRetry;
 
@@ -115,15 +88,19 @@ class TForm1 : public QWidget {
   void BuildTray();
   void FinishStartup();
 
-  void LoadAccountAndStart();
-  void Tick();
+  // What the window shows of the account keeper's outcomes.
+  void AccountLoaded(bool registered) override;
+  void ShowCountdownNotice(const std::string& text) override;
+  void ShowClosedNotice(const std::string& text) override;
+  void ShowUpdatedAddress(const std::string& hostName, const std::string& address) override;
+  void EnterUnregisteredState() override;
+  void TidyAfterTick() override;
+
   bool MayUpdateHere(const std::string& version);
   bool StartUpdater();
   static bool UpdateFileWaits();
   void ScrollLogToNewest();
   void TrimLog();
-  void ApplyReply(const std::string& reply);
-  void EnterUnregisteredState();
 
   bool placed_ = false;
   bool cycleBoxOpen_ = false;  // an error box of the update cycle is showing

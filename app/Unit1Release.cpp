@@ -1,7 +1,7 @@
 // The domain release: after the user confirms, the stored account goes, the service is told, and
 // the main window shows the unregistered state.
 #include "app/Unit1.h"
-#include "settings/SettingsStore.h"
+#include "core/Registration.h"
 #include "shell/MessageBoxes.h"
 
 namespace hw {
@@ -12,10 +12,7 @@ void TForm1::Button3Click() {
   if (Boxes().Show(confirmation) != BoxAnswer::Ok) return;
   Button2->setText(QString::fromStdString(GetLangStr("1")));
   Button3->setEnabled(false);
-  {
-    SettingsAccess settings;
-    if (settings.OpenSettings(true)) settings.DeleteSettingsTree();  // a refusal is not reported
-  }
+  ForgetAccount();  // a refusal is not reported
   // The in-memory account stays, so the service learns which account is released.
   SendQuery(MachineId, "del");
   // After the reply's own handling, so these are the final state whatever the reply said.

@@ -4,29 +4,12 @@
 #include "account/RegistrationOffer.h"
 #include "app/Unit1.h"
 #include "common/AppError.h"
-#include "ddns/Base64.h"
-#include "ddns/MachineIdentity.h"
-#include "ddns/ServiceEndpoints.h"
-#include "lifetime/ClosingSchedule.h"
 #include "lifetime/ServerClock.h"
 #include "lifetime/Unit3.h"
-#include "platform/UserLanguage.h"
-#include "settings/Reminders.h"
-#include "settings/SettingsStore.h"
 #include "shell/MessageBoxes.h"
 #include "shell/ProgramExit.h"
 
 namespace hw {
-
-DateTime TForm1::CheckDate() {
-  std::string reply;
-  try {
-    reply = HttpGet(*http, ServiceUrl(Endpoint::Clock));
-  } catch (const TransportError& error) {
-    LogError(error);  // the empty reply then fails the decoding
-  }
-  return DecodeClockReply(reply);
-}
 
 void TForm1::FormCreate() {
   try {
@@ -56,9 +39,9 @@ void TForm1::RetryStartup() {
 }
 
 void TForm1::FinishStartup() {
-  MachineId = GetMachineId();
+  const bool identified = IdentifyMachine();
   Button3->setText(QString::fromStdString(GetLangStr("3")));
-  if (MachineId.empty()) {
+  if (!identified) {
     ShowInformation(GetLangStr("28"));
     RequestProgramExit();
     return;
@@ -69,37 +52,18 @@ void TForm1::FinishStartup() {
   Label1->adjustSize();
 }
 
-void TForm1::LoadAccountAndStart() {
-  SettingsAccess settings;  // stays open until the first query has finished
-  settings.OpenSettings(true);
-  if (!settings.SettingExists("REG")) return;  // the registration offer handles a first start
-  if (!settings.ReadFlag("REG")) {
-    Button2->setText(QString::fromStdString(GetLangStr("1")));
-    return;
-  }
-  UserName = settings.ReadText("username");
-  Password = DecodeBase64(settings.ReadText("password"));
-  Timer1->Enable();
-  Button2->setText(QString::fromStdString(GetLangStr("2")));
-  if (IsServiceClosed(CheckDate())) {
-    ShowServiceClosed();
-    return;
-  }
-  NoticeTicks = 0;
-  showclose();
-  SendQuery(MachineId, "check");
+void TForm1::AccountLoaded(bool registered) {
+  if (registered) Timer1->Enable();
+  Button2->setText(QString::fromStdString(GetLangStr(registered ? "2" : "1")));
 }
 
-void TForm1::showclose() {
-  if (!RemindWanted()) return;
-  Form3->Label1->setText(QString::fromStdString(CountdownNoticeText(UserDefaultLangId(), DaysToClosing(ServerNow))));
+void TForm1::ShowCountdownNotice(const std::string& text) {
+  Form3->Label1->setText(QString::fromStdString(text));
   if (!Form3->isVisible()) Form3->SlideInNotice();
 }
 
-void TForm1::ShowServiceClosed() {
-  const unsigned language = UserDefaultLangId();
-  Form3->Label1->setText(QString::fromStdString(ClosedNoticeText(language)));
-  AddLogLine(LogStamp() + ClosedLogLine(language));
+void TForm1::ShowClosedNotice(const std::string& text) {
+  Form3->Label1->setText(QString::fromStdString(text));
   Form3->SlideInNotice();
 }
 

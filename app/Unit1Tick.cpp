@@ -1,6 +1,5 @@
-// The update cycle: every ten minutes the account's host name is refreshed, the closing schedule
-// followed and a newer build taken up.
-#include <malloc.h>
+// The update cycle on the desktop: its timer and error boxes, its tidying, and a newer build taken up
+// through the updater.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,11 +9,8 @@
 #include "app/Unit1.h"
 #include "common/AppError.h"
 #include "ddns/ServiceEndpoints.h"
-#include "lifetime/ClosingSchedule.h"
-#include "lifetime/ServerClock.h"
 #include "platform/DetachedProcess.h"
 #include "platform/ProgramFolder.h"
-#include "platform/UserLanguage.h"
 #include "shell/ErrorDisplay.h"
 #include "shell/ProgramExit.h"
 #include "shell/TestBuild.h"
@@ -27,9 +23,6 @@
 
 namespace hw {
 namespace {
-
-// The service's version replies are read by their first seven characters ("1.3.0.1").
-constexpr std::size_t kVersionTextLength = 7;
 
 // Raises a flag of the window for as long as it lives: a handler nested in this one's wait sees it.
 struct RaisedFlag {
@@ -55,51 +48,15 @@ void TForm1::Timer1Timer() {
   }
 }
 
-void TForm1::Tick() {
-  ServerNow = CheckDate();
-  // Only a second reading decides; it is not kept.
-  if (IsServiceClosed(CheckDate())) {
-    AddLogLine(LogStamp() + ClosedLogLine(UserDefaultLangId()));
-    return;
-  }
-  if (NoticeTicks >= kNoticePeriodTicks) {
-    showclose();
-    NoticeTicks = 0;
-  }
-  ++NoticeTicks;
-  // A newer build never holds back the check: unless the program ends for the updater, the tick goes
-  // on, and a build that could not be saved shows its error box once the check is done.
-  const std::string offered = CheckVersion();
-  std::exception_ptr updateError;
-  try {
-    if (!offered.empty() && HandOffUpdate(offered)) return;
-  } catch (const FileError&) {
-    updateError = std::current_exception();
-  }
-  if (UserName.size() > 2 && Password.size() > 5) SendQuery(MachineId, "check");
+void TForm1::TidyAfterTick() {
   PromoteLoader();
   ScrollLogToNewest();
   TrimLog();
-  ::malloc_trim(0);  // hands freed memory back to the system, as a tray program at rest should
-  if (updateError) std::rethrow_exception(updateError);
-}
-
-std::string TForm1::CheckVersion() {
-  std::string reply;
-  try {
-    reply = HttpGet(*http, ServiceUrl(Endpoint::Version));
-  } catch (const TransportError& error) {
-    LogError(error);
-  }
-  const std::string head = reply.substr(0, kVersionTextLength);
-  if (head.empty()) return {};
-  const VersionWords offered = ParseVersion(head);
-  return IsNewerVersion(GetOwnVersion(), offered) ? reply : std::string();
 }
 
 bool TForm1::HandOffUpdate(const std::string& offered) {
   if (handingOff_) return false;  // a tick that runs inside this one's wait
-  const std::string version = VersionText(ParseVersion(offered.substr(0, kVersionTextLength)));
+  const std::string version = OfferedVersion(offered);
   if (passedOver_.Contains(version) || !MayUpdateHere(version)) return false;
   if (UpdateFileWaits()) {
     // A build fetched before, whose updater did not start: handed over now. Anything else there is

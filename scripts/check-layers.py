@@ -2,8 +2,9 @@
 """Fails when a source file includes a file of a layer it must not depend on.
 
 The layers, lowest first (the README's layout section says the same):
-  common < platform < settings, i18n, ddns, lifetime and update logic < shell < forms < program;
-  the updater (loader/) and the signing tool (tools/) stand on update and what lies below it.
+  common < platform < settings, i18n, ddns, lifetime and update logic < core < shell < forms < program;
+  the daemon (daemon/) stands on core and what lies below it, never on shell or a form; the updater
+  (loader/) and the signing tool (tools/) stand on update and what lies below it.
 Libraries below the shell need no widgets: they may not include the toolkit's headers either.
 Tests are not checked.
 """
@@ -18,16 +19,19 @@ ALLOWED = {
     "common": {"common"},
     "platform": {"common", "platform"},
     **{layer: {"common", "platform", layer} for layer in LOGIC},
-    "shell": {"common", "platform", "shell"} | LOGIC,
-    "forms": {"common", "platform", "shell", "forms"} | LOGIC,
-    "program": {"common", "platform", "shell", "forms", "program"} | LOGIC,
+    "core": {"common", "platform", "core"} | LOGIC,
+    "shell": {"common", "platform", "core", "shell"} | LOGIC,
+    "forms": {"common", "platform", "core", "shell", "forms"} | LOGIC,
+    "program": {"common", "platform", "core", "shell", "forms", "program"} | LOGIC,
+    # The headless daemon: the same core, no windows.
+    "daemon": {"common", "platform", "core", "daemon"} | LOGIC,
     # The updater and the signing tool are programs of their own, without windows.
     "loader": {"common", "platform", "update", "loader"},
     "tools": {"common", "platform", "update", "tools"},
     # The reference service shares the client's envelope code.
     "service": {"common", "platform", "ddns", "service"},
 }
-WITHOUT_TOOLKIT = {"common", "platform", "loader", "tools", "service"} | LOGIC
+WITHOUT_TOOLKIT = {"common", "platform", "core", "daemon", "loader", "tools", "service"} | LOGIC
 FORM_FILE = re.compile(r"^Unit\d")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 

@@ -4,11 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "ddns/ServiceEndpoints.h"
 #include "platform/TestSwitches.h"
-#include "settings/SettingsStore.h"
 #include "shell/MessageBoxes.h"
-#include "update/TrustedKey.h"
 
 namespace hw {
 namespace {
@@ -33,12 +30,6 @@ class TracedBoxes : public MessageBoxes {
 };
 
 }  // namespace
-
-void ApplyTestBuildSwitches() {
-  if (const char* file = TestSwitch("HOSTWARDEN_TEST_SETTINGS_DB")) SetSettingsFile(file);
-  if (const char* host = TestSwitch("HOSTWARDEN_TEST_SERVICE_HOST")) SetServiceHost(host);
-  if (const char* key = TestSwitch("HOSTWARDEN_TEST_UPDATE_KEY")) SetTrustedUpdateKey(key);
-}
 
 std::vector<std::string> TestActions() {
   std::vector<std::string> names;

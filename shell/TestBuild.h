@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "core/TestBuildSwitches.h"
+
 namespace hw {
 
 class MessageBoxes;
@@ -11,13 +13,6 @@ class MessageBoxes;
 // the program (configured with HOSTWARDEN_BUILD_TESTS) honours the switches below; a shipped build
 // ignores them, so nothing in a user's environment can change what it does.
 //
-// A test build holds no real settings file and no real service address: it uses the ones that
-// HOSTWARDEN_TEST_SETTINGS_DB and HOSTWARDEN_TEST_SERVICE_HOST name, and none without them.
-
-// Points the settings, the service and the trusted update key at the test's own, as the environment
-// names them.
-void ApplyTestBuildSwitches();
-
 // HOSTWARDEN_TEST_TRACE names a trace file: every message box is written there and answered with
 // its default button instead of being shown, and the start-up notes the milestones a test waits for.
 bool TestTraceEnabled();

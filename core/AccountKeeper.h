@@ -1,0 +1,85 @@
+#pragma once
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ddns/DomainQuery.h"
+#include "ddns/HttpClient.h"
+#include "lifetime/DateTime.h"
+
+namespace hw {
+
+// The account's side of the program, without any window: the service's clock, the start-up's
+// service steps, the ten-minute cycle, the query with its reply handling and the closing schedule.
+// A front end (the tray client's main window, the daemon) derives from it and says, through the
+// hooks below, how each outcome is shown. While a request waits, the `whileWaiting` pump given at
+// construction runs: the tray client processes its window messages there, the daemon its signals.
+class AccountKeeper {
+ public:
+  static constexpr std::int64_t kNoticePeriodTicks = 144;  // a day of ticks
+
+  explicit AccountKeeper(Pump whileWaiting);
+  virtual ~AccountKeeper();
+  AccountKeeper(const AccountKeeper&) = delete;
+  AccountKeeper& operator=(const AccountKeeper&) = delete;
+
+  // Activity log: the caller builds the whole line.
+  virtual void AddLogLine(const std::string& line) = 0;
+  // The last reading of the server clock as "[dddd hh:mm]".
+  std::string LogStamp() const;
+  // The stamped log line of a request that failed: stamp, " ERROR: ", the message.
+  void LogError(const std::exception& error);
+  std::string GetLangStr(const std::string& messageId, const std::string& param = {}) const;
+
+  // One reading of the service's clock; a transport failure is logged, then the empty reply fails.
+  DateTime CheckDate();
+  // One exchange for the in-memory account: kind "check" refreshes the host name, "del" releases it.
+  // What the reply's marker asked for, or nothing when no marker came (a failure is logged).
+  std::optional<ReplyAction> SendQuery(const std::string& machineId, const std::string& kind);
+  // The countdown line after a query, when the query found reminders wanted.
+  void AddCountdownLine(bool remindWanted);
+  // The countdown notice, when reminders are wanted.
+  void showclose();
+  // The start-up's presentation of a closed service: notice text, log line.
+  void ShowServiceClosed();
+  // The service's current client version: its whole reply when it is newer than this program's
+  // own, else empty (also when the request failed, which is logged).
+  std::string CheckVersion();
+  // Takes up the build that `offered` (CheckVersion's text) names; true when the program now ends.
+  virtual bool HandOffUpdate(const std::string& offered) = 0;
+
+  std::unique_ptr<HttpClient> http;
+  std::string MachineId;
+  std::string UserName;
+  std::string Password;
+  std::int64_t NoticeTicks = 0;
+
+ protected:
+  // The start-up past the clock, first step: this machine's identity; false when it has none.
+  bool IdentifyMachine();
+  // The stored account: read into memory, the closing test, the first notice and the first query.
+  // Without an account nothing is sent (the registration offer handles a first start).
+  void LoadAccountAndStart();
+  // One tick of the cycle: clock, closing test, daily notice, version check, then the query and the
+  // tidying, or the hand-over to the updater. A failure the tick cannot log is thrown.
+  void Tick();
+
+  // What the front end shows of each outcome.
+  virtual void AccountLoaded(bool registered) = 0;
+  virtual void ShowCountdownNotice(const std::string& text) = 0;
+  virtual void ShowClosedNotice(const std::string& text) = 0;
+  virtual void ShowUpdatedAddress(const std::string& hostName, const std::string& address) = 0;
+  virtual void EnterUnregisteredState() = 0;
+  // After a tick's query: the front end's own tidying.
+  virtual void TidyAfterTick() {}
+
+ private:
+  std::optional<ReplyAction> ApplyReply(const std::string& reply);
+};
+
+// The version a reply of CheckVersion names, as "a.b.c.d".
+std::string OfferedVersion(const std::string& offered);
+
+}  // namespace hw
