@@ -16,6 +16,7 @@
 #include "lifetime/Unit3.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SingleInstance.h"
+#include "settings/SettingsLock.h"
 #include "shell/ErrorDisplay.h"
 #include "shell/MessageBoxes.h"
 #include "shell/ProgramExit.h"
@@ -99,11 +100,18 @@ int main(int argc, char** argv) {
   hw::ApplyTestBuildSwitches();
   hw::SingleInstanceLock lock;
   if (!lock.Acquire(hw::DefaultLockPath("Hostwarden"), hw::DefaultGuardSocketName("Hostwarden"))) return 0;
+  // The daemon, or this client of another user, may keep the account of the same settings file.
+  hw::SettingsLock settingsLock;
+  const bool settingsTaken = settingsLock.Acquire() == hw::SettingsLock::State::Taken;
 
   hw::HostwardenApplication app(argc, argv);
   Q_INIT_RESOURCE(assets);  // the artwork lives in a static library
   app.setQuitOnLastWindowClosed(false);
   try {
+    if (settingsTaken) {
+      hw::ShowInformation(hw::GetLangStr("32"));
+      return 0;
+    }
     Windows windows;
     CreateWindows(windows);
     if (hw::ProgramExitRequested()) return 0;  // no machine identity, or Exit during the start-up

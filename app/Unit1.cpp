@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QScreen>
-#include <cstdio>
 
 #include "account/Unit2.h"
 #include "shell/Artwork.h"
@@ -112,8 +111,7 @@ TForm1::~TForm1() {
 
 void TForm1::AddLogLine(const std::string& line) {
   ListBox1->addItem(QString::fromStdString(line));
-  const std::string journalLine = line + "\n";  // whole, also past a NUL byte
-  std::fwrite(journalLine.data(), 1, journalLine.size(), stderr);
+  WriteJournalLine(line);
 }
 
 void TForm1::Show1Click() {

@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <cstdio>
+
 #include "BuildConfig.h"
 #include "common/AppError.h"
 #include "ddns/Base64.h"
@@ -130,12 +132,14 @@ std::optional<ReplyAction> AccountKeeper::ApplyReply(const std::string& reply) {
   const auto marker = MatchReplyMarker(reply);
   if (!marker) return std::nullopt;
   const std::string payload = ReplyPayload(reply);
-  AddLogLine(LogStamp() + " " + GetLangStr(marker->messageId, marker->withPayload ? payload : ""));
+  const std::string line = LogStamp() + " " + GetLangStr(marker->messageId, marker->withPayload ? payload : "");
+  AddLogLine(line);
   switch (marker->action) {
     case ReplyAction::Updated: ShowUpdatedAddress(UserName + build::kDomainSuffix, payload); break;
     case ReplyAction::Unregistered: EnterUnregisteredState(); break;
     case ReplyAction::Notice: break;
   }
+  QueryAnswered(line);
   return marker->action;
 }
 
@@ -154,6 +158,11 @@ void AccountKeeper::ShowServiceClosed() {
   const std::string notice = ClosedNoticeText(language);
   AddLogLine(LogStamp() + ClosedLogLine(language));
   ShowClosedNotice(notice);
+}
+
+void WriteJournalLine(const std::string& line) {
+  const std::string journalLine = line + "\n";
+  std::fwrite(journalLine.data(), 1, journalLine.size(), stderr);
 }
 
 std::string OfferedVersion(const std::string& offered) {

@@ -72,12 +72,17 @@ class AccountKeeper {
   virtual void ShowClosedNotice(const std::string& text) = 0;
   virtual void ShowUpdatedAddress(const std::string& hostName, const std::string& address) = 0;
   virtual void EnterUnregisteredState() = 0;
+  // A reply of the service was logged as `line` (after the outcome's own hook).
+  virtual void QueryAnswered(const std::string& line) { (void)line; }
   // After a tick's query: the front end's own tidying.
   virtual void TidyAfterTick() {}
 
  private:
   std::optional<ReplyAction> ApplyReply(const std::string& reply);
 };
+
+// Writes a log line to standard error, whole (also past a NUL byte): the journal of either program.
+void WriteJournalLine(const std::string& line);
 
 // The version a reply of CheckVersion names, as "a.b.c.d".
 std::string OfferedVersion(const std::string& offered);

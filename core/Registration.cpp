@@ -56,11 +56,10 @@ bool ForgetAccount() {
   return settings.OpenSettings(true) && settings.DeleteSettingsTree();
 }
 
-bool StoredAccountName(std::string& name) {
+std::optional<StoredAccount> ReadStoredAccount() {
   SettingsAccess settings;
-  if (!settings.OpenSettings(false) || !settings.ReadFlag("REG")) return false;
-  name = settings.ReadText("username");
-  return true;
+  if (!settings.OpenSettings(false) || !settings.SettingExists("REG") || !settings.ReadFlag("REG")) return std::nullopt;
+  return StoredAccount{settings.ReadText("username"), DecodeBase64(settings.ReadText("password"))};
 }
 
 }  // namespace hw

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 #include "ddns/HttpClient.h"
@@ -36,7 +37,11 @@ RegistrationReply SendRegistration(HttpClient& http, const std::string& name, co
 bool StoreAccount(const std::string& name, const std::string& password);
 // Deletes the stored account; false when the settings could not be opened or the key was not there.
 bool ForgetAccount();
-// Whether the settings hold a registered account; `name` receives its name.
-bool StoredAccountName(std::string& name);
+struct StoredAccount {
+  std::string name;
+  std::string password;
+};
+// The registered account the settings hold, or nothing.
+std::optional<StoredAccount> ReadStoredAccount();
 
 }  // namespace hw

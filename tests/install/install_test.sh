@@ -27,6 +27,19 @@ etc=$prefix/etc
 [ ! -e "$root/etc" ] || [ "$etc" = /etc ] || fail "installed into the machine's /etc under the prefix $prefix"
 grep -q '^Exec=hostwarden$' "$root$prefix/share/applications/hostwarden.desktop" || fail "desktop entry"
 
+# The daemon's installed tree: run through the link on the path, it finds its language file.
+DESTDIR="$work/root" cmake --install "$build" --component daemon >/dev/null
+for file in lib/hostwarden-daemon/hostwarden-daemon lib/hostwarden-daemon/lang.ini bin/hostwarden-daemon \
+            lib/systemd/system/hostwarden-daemon.service lib/systemd/user/hostwarden-daemon.service; do
+  [ -e "$root$prefix/$file" ] || fail "not installed: $prefix/$file"
+done
+[ -L "$root$prefix/bin/hostwarden-daemon" ] || fail "bin/hostwarden-daemon is no link"
+daemon_status=0
+HOSTWARDEN_TEST_SETTINGS_DB="$work/daemon-settings.db" "$root$prefix/bin/hostwarden-daemon" status \
+  >"$work/daemon.out" 2>&1 || daemon_status=$?
+[ "$daemon_status" = 3 ] && grep -q "^Account: none$" "$work/daemon.out" ||
+  fail "the installed daemon did not report the missing account ($daemon_status): $(cat "$work/daemon.out")"
+
 # The installed program's start-up, through its launcher, against the real service.
 "$build/service/hostwarden-service" --listen 127.0.0.1:0 --port-file "$work/port" --metrics-listen 127.0.0.1:0 \
   --database "sqlite:$work/dns.db" --clock-start "2013-06-15 10:00:00" 2>"$work/service.log" &
@@ -45,6 +58,7 @@ grep -q "GET /now.php 200" "$work/service.log" || fail "the installed client did
 (cd "$build" && cpack -G DEB -B "$work/packages" >/dev/null)
 client=$(ls "$work"/packages/hostwarden_*.deb)
 service=$(ls "$work"/packages/hostwarden-service_*.deb)
+daemon=$(ls "$work"/packages/hostwarden-daemon_*.deb)
 contents=$(dpkg-deb -c "$client")
 for file in ./usr/lib/hostwarden/Hostwarden ./usr/lib/hostwarden/loader.exe ./usr/lib/hostwarden/lang.ini \
             ./usr/bin/hostwarden ./etc/xdg/autostart/hostwarden.desktop ./usr/share/applications/hostwarden.desktop; do
@@ -58,25 +72,41 @@ dpkg-deb -I "$client" postinst | grep -q "install -d -o root -g hostwarden -m 27
   fail "the client package does not make the settings folder"
 grep -q " ./usr/lib/systemd/system/hostwarden-service.service$" <<<"$(dpkg-deb -c "$service")" || fail "no service unit"
 grep -q "pdns-backend-sqlite3" <<<"$(dpkg-deb -f "$service" Depends)" || fail "the service package lacks PowerDNS"
+daemon_contents=$(dpkg-deb -c "$daemon")
+for file in ./usr/lib/hostwarden-daemon/hostwarden-daemon ./usr/lib/hostwarden-daemon/lang.ini \
+            ./usr/lib/systemd/system/hostwarden-daemon.service ./usr/lib/systemd/user/hostwarden-daemon.service; do
+  grep -q " $file\$" <<<"$daemon_contents" || fail "the daemon package lacks $file"
+done
+grep -q " ./usr/bin/hostwarden-daemon -> ../lib/hostwarden-daemon/hostwarden-daemon$" <<<"$daemon_contents" ||
+  fail "the daemon package lacks its link on the path"
+! grep -qi "qt6\|libx11\|libgl" <<<"$(dpkg-deb -f "$daemon" Depends)" ||
+  fail "the daemon package pulls a desktop: $(dpkg-deb -f "$daemon" Depends)"
+dpkg-deb -I "$daemon" postinst | grep -q "adduser --quiet --system --ingroup hostwarden" ||
+  fail "the daemon package does not make its user"
 dpkg-deb -I "$service" conffiles | grep -qx /etc/hostwarden/pdns/pdns.conf || fail "pdns.conf is no conffile"
 dpkg-deb -I "$client" conffiles | grep -qx /etc/xdg/autostart/hostwarden.desktop || fail "the autostart entry is no conffile"
 
 # Debian's own checks: lintian finds no error (the warnings it prints are listed in the README), and
 # the units pass systemd's verification, with their exposure printed.
 lint=0
-lintian --fail-on error "$client" "$service" >"$work/lintian.txt" 2>&1 || lint=$?
+lintian --fail-on error "$client" "$daemon" "$service" >"$work/lintian.txt" 2>&1 || lint=$?
 grep -v "running with root privileges" "$work/lintian.txt" || true
 [ "$lint" = 0 ] || fail "lintian found errors in the packages"
 mkdir "$work/units"
 dpkg-deb -x "$service" "$work/extracted"
-for unit in hostwarden-service hostwarden-pdns; do
-  # The program as this build made it: the unit names the installed one, which this machine lacks.
-  sed "s|/usr/bin/hostwarden-service|$build/service/hostwarden-service|" \
-    "$work/extracted/usr/lib/systemd/system/$unit.service" >"$work/units/$unit.service"
+dpkg-deb -x "$daemon" "$work/extracted"
+cp "$work/extracted/usr/lib/systemd/user/hostwarden-daemon.service" "$work/units/hostwarden-daemon-user.service"
+for unit in hostwarden-service hostwarden-pdns hostwarden-daemon hostwarden-daemon-user; do
+  # The programs as this build made them: the units name the installed ones, which this machine lacks.
+  source_unit="$work/extracted/usr/lib/systemd/system/$unit.service"
+  [ -e "$source_unit" ] || source_unit="$work/units/$unit.service"
+  sed -e "s|/usr/bin/hostwarden-service|$build/service/hostwarden-service|" \
+      -e "s|/usr/bin/hostwarden-daemon|$build/bin/hostwarden-daemon|" "$source_unit" >"$work/units/$unit.tmp"
+  mv "$work/units/$unit.tmp" "$work/units/$unit.service"
 done
-(cd "$work/units" && systemd-analyze verify hostwarden-service.service hostwarden-pdns.service) ||
-  fail "systemd-analyze verify refused the units"
-for unit in hostwarden-service hostwarden-pdns; do
+(cd "$work/units" && systemd-analyze verify hostwarden-service.service hostwarden-pdns.service \
+  hostwarden-daemon.service hostwarden-daemon-user.service) || fail "systemd-analyze verify refused the units"
+for unit in hostwarden-service hostwarden-pdns hostwarden-daemon; do
   (cd "$work/units" && systemd-analyze security --offline=yes "$unit.service" | tail -n 1)
 done
 echo "installation and packages: all checks passed"

@@ -254,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Environments, UserDefaultLangIdTest,
 const std::vector<std::string> kLookedUpIds = {"1",  "2",  "3",  "5",  "6",  "7",  "8",  "9",  "10",
                                                "11", "12", "13", "14", "15", "16", "18", "19", "20",
                                                "21", "22", "23", "24", "25", "27", "28", "29", "30",
-                                               "31"};
+                                               "31", "32"};
 bool TakesParam(const std::string& id) {
   return id == "21" || id == "22" || id == "25" || id == "27" || id == "29" || id == "30" || id == "31";
 }

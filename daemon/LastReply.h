@@ -1,0 +1,21 @@
+#pragma once
+#include <optional>
+#include <string>
+
+namespace hw {
+
+// The daemon's last reply from the service, kept beside the settings file for "status": the time by
+// the service's clock and the logged line. A small file of its own, so the settings stay exactly
+// what the tray client stores.
+struct LastReply {
+  std::string when;  // "yyyy-mm-dd hh:mm:ss", service clock
+  std::string line;
+};
+
+std::string LastReplyFile();
+// Replaces the file whole (a reader never sees half of it); a failure is said on standard error.
+void SaveLastReply(const LastReply& reply);
+// Nothing when there is none yet; a file that is not what SaveLastReply writes is refused.
+std::optional<LastReply> ReadLastReply();
+
+}  // namespace hw

@@ -1,0 +1,283 @@
+// hostwarden-daemon, the real program, against the fake service: its commands, its cycle and its
+// signals, with the exact requests the tray client sends.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "ddns/Base64.h"
+#include "ddns/Envelope.h"
+#include "ddns/MachineIdentity.h"
+#include "fixtures/ChildProcess.h"
+#include "fixtures/FakeService.h"
+#include "fixtures/TempDir.h"
+#include "settings/SettingsStore.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hwtest::ChildProcess;
+using hwtest::ReadFileText;
+using hwtest::Reply;
+using hwtest::TempDir;
+
+const std::string kDaemon = std::string(HW_PROGRAM_DIR) + "/hostwarden-daemon";
+const std::string kTray = std::string(HW_PROGRAM_DIR) + "/Hostwarden";
+const char* kHeadTail = "Accept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
+const char* kBeforeClosing = "2013\n6\n15\n10\n0\n0\n";
+const char* kAfterClosing = "2013\n7\n1\n10\n0\n0\n";
+
+class Daemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    machine_ = hw::GetMachineId();
+    if (machine_.empty()) GTEST_SKIP() << "this machine has no network adapter to be identified by";
+    hw::SetSettingsFile(scratch_.File("settings.db"));
+  }
+
+  std::map<std::string, std::string> Environment() const {
+    return {{"HOSTWARDEN_TEST_SETTINGS_DB", scratch_.File("settings.db")},
+            {"HOSTWARDEN_TEST_SERVICE_HOST", service_.prefix()},
+            {"HOSTWARDEN_TEST_TRACE", scratch_.File("trace")},
+            {"HOSTWARDEN_TEST_SPEEDUP", "6000"},  // a tick every 100 ms, a start-up retry every 10 ms
+            {"XDG_RUNTIME_DIR", scratch_.path()},
+            {"LC_ALL", "en_US.UTF-8"}};
+  }
+
+  struct Ended {
+    std::optional<int> status;
+    std::string output;
+  };
+  Ended RunToEnd(const std::vector<std::string>& arguments, const std::string& input = {},
+                 std::map<std::string, std::string> extra = {}) {
+    std::ofstream(scratch_.File("input"), std::ios::binary) << input;
+    const std::string output = scratch_.File("output" + std::to_string(++runs_));
+    auto environment = Environment();
+    environment.merge(extra);
+    ChildProcess daemon(kDaemon, scratch_.path(), environment, arguments, output, scratch_.File("input"));
+    const auto status = daemon.WaitForExit(60s);
+    return {status, ReadFileText(output)};
+  }
+
+  void StoreAccount(const std::string& name, const std::string& password) {
+    hw::SettingsAccess settings;
+    ASSERT_TRUE(settings.OpenSettings(true));
+    settings.WriteText("username", name);
+    settings.WriteText("password", hw::EncodeBase64(password));
+    settings.WriteFlag("REG", true);
+  }
+
+  std::string HostLine() const { return "Host: 127.0.0.1:" + std::to_string(service_.port()) + "\r\n"; }
+  // A GET on the client's first connection (text/html) or on a later one (a form since the first POST).
+  std::string Get(const std::string& path, bool afterPost) const {
+    return "GET " + path + " HTTP/1.1\r\n" +
+           (afterPost ? "Connection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                      : "Content-Type: text/html\r\n") +
+           HostLine() + kHeadTail;
+  }
+  std::string Post(const std::string& path, const std::string& body) const {
+    return "POST " + path + " HTTP/1.0\r\nConnection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\n" +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n" + HostLine() + kHeadTail + body;
+  }
+  static std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+  }
+  bool WaitingForTheFirstTick() const {
+    return hwtest::WaitUntil([&] { return ReadFileText(scratch_.File("trace")).find("waiting for the first tick") !=
+                                          std::string::npos; },
+                             30s);
+  }
+
+  TempDir scratch_;
+  hwtest::FakeService service_;
+  std::string machine_;
+  int runs_ = 0;
+};
+
+TEST_F(Daemon, FirstRunWithoutAnAccountSaysHowToRegister) {
+  const Ended run = RunToEnd({});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.output.find("register one with \"hostwarden-daemon register NAME\""), std::string::npos) << run.output;
+  EXPECT_TRUE(service_.Requests().empty());
+}
+
+struct RegisterCase {
+  const char* what;
+  const char* typedName;
+  const char* input;
+  const char* reply;  // null: nothing may be sent
+  int status;
+  std::vector<std::string> said;
+  bool stored;
+};
+
+TEST_F(Daemon, RegisterChecksSendsAndStoresAsTheDialogDoes) {
+  const std::vector<RegisterCase> cases = {
+      {"right", "Alice-1", "s3cret!\n", "##Welcome aboard", 0,
+       {"The name alice-1 is now registered.\n", "Message from the service: Welcome aboard\n",
+        "Your host name is updated every ten minutes.\n"},
+       true},
+      {"taken", "bob", "s3cret!\n", "%%", 1, {"The name \"bob\" is not available."}, false},
+      {"minus sign at the end", "bob-", "s3cret!\n", nullptr, 2, {"may not begin or end with a minus sign"}, false},
+      {"too short", "bo", "s3cret!\n", nullptr, 2, {"must be at least 3 characters"}, false},
+      {"a character the field refuses", "bo_b", "s3cret!\n", nullptr, 2, {"Name: 3 to 16 letters"}, false},
+      {"short password", "bob", "abc\n", nullptr, 2, {"password must be at least 6 characters"}, false},
+      {"no password at all", "bob", "", nullptr, 2, {"no password was given"}, false},
+  };
+  for (const RegisterCase& c : cases) {
+    std::filesystem::remove(scratch_.File("settings.db"));
+    const std::size_t before = service_.Requests().size();
+    if (c.reply) service_.Enqueue(Reply::Ok(c.reply));
+    const Ended run = RunToEnd({"register", c.typedName}, c.input);
+    EXPECT_EQ(run.status, c.status) << c.what << ": " << run.output;
+    for (const std::string& said : c.said) EXPECT_NE(run.output.find(said), std::string::npos) << c.what << ": " << run.output;
+    const auto requests = service_.Requests();
+    ASSERT_EQ(requests.size(), before + (c.reply ? 1 : 0)) << c.what;
+    if (c.reply) {
+      const std::string name = c.status == 0 ? "alice-1" : c.typedName;
+      EXPECT_EQ(requests.back(), Post("/sj.php", hw::BuildEnvelope(name, "s3cret!", machine_))) << c.what;
+    }
+    hw::SettingsAccess settings;
+    const bool registered = settings.OpenSettings(false) && settings.SettingExists("REG") && settings.ReadFlag("REG");
+    EXPECT_EQ(registered, c.stored) << c.what;
+    if (c.stored) {
+      EXPECT_EQ(settings.ReadText("username"), "alice-1");
+      EXPECT_EQ(settings.ReadText("password"), hw::EncodeBase64("s3cret!"));
+    }
+  }
+}
+
+TEST_F(Daemon, RegisterWithTheServiceAwaySaysSo) {
+  const std::string away = "http://127.0.0.1:1";
+  const Ended run = RunToEnd({"register", "carol"}, "s3cret!\n", {{"HOSTWARDEN_TEST_SERVICE_HOST", away}});
+  EXPECT_EQ(run.status, 4) << run.output;
+  EXPECT_NE(run.output.find("ERROR: "), std::string::npos) << run.output;
+}
+
+TEST_F(Daemon, TicksSendTheClientsRequestsInOrderAndStatusShowsTheLastReply) {
+  StoreAccount("alice", "secret");
+  const std::string envelope = hw::BuildEnvelope("alice", "secret", machine_);
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.9abcdefg"}) service_.Enqueue(Reply::Ok(reply));
+  for (int tick = 0; tick < 2; ++tick) {
+    // A newer version on both ticks: said once, never downloaded.
+    for (const char* reply : {kBeforeClosing, kBeforeClosing, "1.3.0.9", "##203.0.113.10abcdefg"})
+      service_.Enqueue(Reply::Ok(reply));
+  }
+  const Ended run = RunToEnd({}, {}, {{"HOSTWARDEN_TEST_TICKS", "2"}});
+  EXPECT_EQ(run.status, 0) << run.output;
+
+  std::vector<std::string> expected = {Get("/now.php", false), Get("/now.php", false), Post("/fo.php", envelope)};
+  for (int tick = 0; tick < 2; ++tick) {
+    expected.insert(expected.end(), {Get("/now.php", true), Get("/now.php", true), Get("/", true),
+                                     Post("/fo.php", envelope)});
+  }
+  EXPECT_EQ(service_.Requests(), expected);
+  EXPECT_NE(run.output.find("Host name updated; it now points to 203.0.113.9.\n"), std::string::npos) << run.output;
+  EXPECT_EQ(Count(run.output, "Version 1.3.0.9 is available; install it with your package manager."), 1u)
+      << run.output;
+  EXPECT_EQ(Count(run.output, "[Notification] Our DDNS service will be "), 3u) << "a countdown line after each query";
+
+  const Ended status = RunToEnd({"status"});
+  EXPECT_EQ(status.status, 0);
+  EXPECT_EQ(status.output, "Account: alice\nHost name: alice.hostwarden.test\nMachine id: " + machine_ +
+                               "\nLast reply: [Saturday 10:00] Host name updated; it now points to 203.0.113.10.\n"
+                               "Replied at: 2013-06-15 10:00:00 (service clock)\n");
+}
+
+TEST_F(Daemon, ClosedServiceIsLoggedAndNothingIsSent) {
+  StoreAccount("alice", "secret");
+  for (int i = 0; i < 4; ++i) service_.Enqueue(Reply::Ok(kAfterClosing));
+  const Ended run = RunToEnd({}, {}, {{"HOSTWARDEN_TEST_TICKS", "1"}});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(service_.Requests(), (std::vector<std::string>{Get("/now.php", false), Get("/now.php", false),
+                                                           Get("/now.php", false), Get("/now.php", false)}));
+  EXPECT_EQ(Count(run.output, "has been closed"), 2u) << "at the start and at the tick: " << run.output;
+}
+
+TEST_F(Daemon, UnreachableAtStartIsTriedAgain) {
+  StoreAccount("alice", "secret");
+  service_.Enqueue(Reply::Raw(""));  // the connection closes unanswered
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.9abcdefg"}) service_.Enqueue(Reply::Ok(reply));
+  ChildProcess daemon(kDaemon, scratch_.path(), Environment(), {}, scratch_.File("output"));
+  ASSERT_TRUE(WaitingForTheFirstTick());
+  EXPECT_EQ(service_.Requests().size(), 4u);
+  EXPECT_NE(ReadFileText(scratch_.File("output")).find(" ERROR: "), std::string::npos);
+  EXPECT_NE(ReadFileText(scratch_.File("output")).find("it now points to 203.0.113.9."), std::string::npos);
+}
+
+TEST_F(Daemon, ReleaseDeletesTheAccountThenTellsTheService) {
+  StoreAccount("alice", "secret");
+  const Ended unconfirmed = RunToEnd({"release"});
+  EXPECT_EQ(unconfirmed.status, 2) << "nobody at a terminal to ask: " << unconfirmed.output;
+  EXPECT_TRUE(service_.Requests().empty());
+
+  service_.Enqueue(Reply::Ok(kBeforeClosing));
+  service_.Enqueue(Reply::Ok("^^"));
+  const Ended run = RunToEnd({"release", "--yes"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(service_.Requests(), (std::vector<std::string>{Get("/now.php", false),
+                                                           Post("/lk.php", hw::BuildEnvelope("alice", "secret", machine_))}));
+  EXPECT_NE(run.output.find("Domain name released\n"), std::string::npos) << run.output;
+  hw::SettingsAccess settings;
+  EXPECT_FALSE(settings.OpenSettings(false)) << "the key is gone";
+  EXPECT_EQ(RunToEnd({"status"}).status, 3);
+}
+
+TEST_F(Daemon, ReleaseWithTheServiceAwayKeepsTheAccount) {
+  StoreAccount("alice", "secret");
+  const Ended run = RunToEnd({"release", "--yes"}, {}, {{"HOSTWARDEN_TEST_SERVICE_HOST", "http://127.0.0.1:1"}});
+  EXPECT_EQ(run.status, 4) << run.output;
+  hw::SettingsAccess settings;
+  EXPECT_TRUE(settings.OpenSettings(false) && settings.ReadFlag("REG"));
+}
+
+TEST_F(Daemon, TerminationDuringAWaitingRequestEndsAtOnceAndFreesTheSettings) {
+  StoreAccount("alice", "secret");
+  service_.Enqueue(Reply::Silent());
+  ChildProcess daemon(kDaemon, scratch_.path(), Environment(), {}, scratch_.File("output"));
+  ASSERT_TRUE(service_.WaitForRequests(1));
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.WaitForExit(1s), 0) << "within a second, cleanly";
+  const int folder = ::open(scratch_.path().c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(::flock(folder, LOCK_EX | LOCK_NB), 0) << "the settings are free again";
+  ::close(folder);
+}
+
+TEST_F(Daemon, TrayClientAndDaemonNeverKeepOneSettingsFileTogether) {
+  StoreAccount("alice", "secret");
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.9abcdefg"}) service_.Enqueue(Reply::Ok(reply));
+  {
+    ChildProcess daemon(kDaemon, scratch_.path(), Environment(), {}, scratch_.File("output"));
+    ASSERT_TRUE(WaitingForTheFirstTick());
+    auto environment = Environment();
+    environment["QT_QPA_PLATFORM"] = "offscreen";
+    environment["HOSTWARDEN_TEST_TRACE"] = scratch_.File("tray.trace");
+    ChildProcess tray(kTray, scratch_.path(), environment);
+    EXPECT_EQ(tray.WaitForExit(60s), 0);
+    EXPECT_EQ(ReadFileText(scratch_.File("tray.trace")),
+              "box information [Information] Another Hostwarden program already keeps this computer's name up to "
+              "date, so this one closes.\n");
+  }
+  // The other way round: the tray client runs, the daemon refuses.
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.9abcdefg"}) service_.Enqueue(Reply::Ok(reply));
+  auto environment = Environment();
+  environment["QT_QPA_PLATFORM"] = "offscreen";
+  environment["HOSTWARDEN_TEST_TRACE"] = scratch_.File("tray2.trace");
+  ChildProcess tray(kTray, scratch_.path(), environment);
+  ASSERT_TRUE(hwtest::WaitUntil(
+      [&] { return ReadFileText(scratch_.File("tray2.trace")).find("event loop") != std::string::npos; }, 60s));
+  const Ended run = RunToEnd({});
+  EXPECT_EQ(run.status, 6);
+  EXPECT_NE(run.output.find("another Hostwarden program (the tray client or a daemon) already keeps the account"),
+            std::string::npos)
+      << run.output;
+}
+
+}  // namespace
