@@ -11,6 +11,7 @@
 #include "daemon/LastReply.h"
 #include "lifetime/ServerClock.h"
 #include "platform/TestSwitches.h"
+#include "settings/Reminders.h"
 #include "settings/SettingsStore.h"
 
 namespace hw {
@@ -81,6 +82,7 @@ int DaemonKeeper::Run(const Periods& periods, long tickLimit) {
     AddLogLine(GetLangStr("28"));
     return kExitNoIdentity;
   }
+  if (!ReadAccount()) return AccountGone();
   LoadAccountAndStart();
   if (!registered_) return AccountGone();
   TestTraceLine("waiting for the first tick");
@@ -115,6 +117,7 @@ bool DaemonKeeper::ReadAccount() {
   if (!registered_) return false;
   UserName = account->name;
   Password = account->password;
+  remind_ = RemindWanted();
   return true;
 }
 
@@ -133,6 +136,7 @@ int DaemonKeeper::Release() {
     return kExitNoIdentity;
   }
   if (!ReadAccount()) return AccountGone();
+  remind_ = false;  // as for the tray client: the key that held the setting is gone
   if (!ForgetAccount()) {
     WriteJournalLine("hostwarden-daemon: cannot write the settings file " + SettingsFile() + "; nothing was released");
     return kExitSettings;
