@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
-# Measures the client beside a bare Qt tray program (the floor) and beside inadyn and ddclient, all
-# against the reference service on loopback, and writes the figures to bench/results/. The client's
-# update is a whole tick: two clock readings, the version check and the check itself.
+# Measures the tray client beside a bare Qt tray program (the floor), on a real X display (Xvfb with
+# openbox and trayer) and offscreen, and the daemon beside inadyn and ddclient, all against the
+# reference service on loopback, and writes the figures to bench/results/. An update of either
+# program is a whole tick: two clock readings, the version check and the check itself.
 #   bench/bench.sh [TICKS]      TICKS driven through the real tick (default 100000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ticks=${1:-100000}
 bash scripts/install-deps.sh
 missing=()
-for p in inadyn ddclient time valgrind curl; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p"); done
+for p in inadyn ddclient time valgrind curl xvfb openbox trayer x11-utils xdotool; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p"); done
 [ ${#missing[@]} = 0 ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHOSTWARDEN_BUILD_TESTS=ON \
   -DHOSTWARDEN_BUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$build" --target Hostwarden hostwarden-service hw_tray_floor hw_machine_id | grep -E "error|warning" || true
+cmake --build "$build" --target Hostwarden hostwarden-daemon hostwarden-service hw_tray_floor hw_machine_id | grep -E "error|warning" || true
 
 source scripts/desktop/session.sh
 work=$(mktemp -d)
@@ -72,6 +73,12 @@ measure_idle() {
 }
 measure_idle floor "$build/bench/hw_tray_floor" "event loop"
 measure_idle client "$build/bin/Hostwarden" "Host name updated"
+measure_idle daemon "$build/bin/hostwarden-daemon" "Host name updated"
+# The same two on a real display, the way users run them: the tray icon embedded in a tray host.
+start_display "$work"
+QT_QPA_PLATFORM=xcb measure_idle display_floor "$build/bench/hw_tray_floor" "event loop"
+QT_QPA_PLATFORM=xcb measure_idle display_client "$build/bin/Hostwarden" "Host name updated"
+export QT_QPA_PLATFORM=offscreen  # the figures below are the program's own work, not the display's
 
 # CPU per update, counted in instructions (callgrind: the same figure on a loaded or an idle machine,
 # where the kernel's CPU times are only good to ten milliseconds). The client: N ticks less a run
@@ -158,9 +165,10 @@ inadyn_rss=$(peak_kib "${inadyn_run[@]}")
 ddclient_ir=$(instructions "${ddclient_run[@]}")
 ddclient_rss=$(peak_kib "${ddclient_run[@]}")
 
-# Both as daemons side by side, inadyn every 5 s and ddclient every 60 s (its shortest period), for
-# two minutes after each one's first update: CPU time per update (the daemon's own, not the address
-# script's) and resident memory at rest at the end.
+# The three daemons side by side, Hostwarden's and inadyn every 5 s (Hostwarden's ten minutes sped up
+# by a test switch of this test build) and ddclient every 60 s (its shortest period), for two minutes
+# after each one's first update: CPU time per update (the daemon's own, not the address script's) and
+# resident memory at rest at the end.
 daemon_window=${BENCH_DAEMON_WINDOW:-125}
 mkdir -p "$work/inadyn-cache"
 inadyn --foreground -f "$work/inadyn.conf" --cache-dir="$work/inadyn-cache" -l info 2>"$work/inadyn.log" &
@@ -169,12 +177,16 @@ inadyn_pid=$!
 PERLIO=:unix ddclient -file "$work/ddclient.conf" -cache "$work/ddclient-daemon.cache" -pid "$work/ddclient.pid" \
   >"$work/ddclient.log" 2>&1 &
 ddclient_pid=$!
+HOSTWARDEN_TEST_SPEEDUP=120 "$build/bin/hostwarden-daemon" 2>"$work/hostwarden-daemon.log" &
+hostwarden_pid=$!
+hostwarden_done() { grep -c "Host name updated" "$work/hostwarden-daemon.log" || true; }
 inadyn_done() { grep -c "Successful alias table update" "$work/inadyn.log" || true; }
 ddclient_done() { grep -c "SUCCESS: *updating" "$work/ddclient.log" || true; }
 wait_for 60 grep -q "Successful alias table update" "$work/inadyn.log"
 inadyn_cpu=$(cpu_us "$inadyn_pid") inadyn_first=$(inadyn_done)
 wait_for 60 grep -q "SUCCESS" "$work/ddclient.log"
 ddclient_cpu=$(cpu_us "$ddclient_pid") ddclient_first=$(ddclient_done)
+hostwarden_cpu=$(cpu_us "$hostwarden_pid") hostwarden_first=$(hostwarden_done)
 sleep "$daemon_window"
 per_update_us() {  # per_update_us PID CPU-AT-START UPDATES
   echo $((($(cpu_us "$1") - $2) / ($3 > 0 ? $3 : 1)))
@@ -183,10 +195,13 @@ inadyn_updates=$(($(inadyn_done) - inadyn_first))
 ddclient_updates=$(($(ddclient_done) - ddclient_first))
 inadyn_update_us=$(per_update_us "$inadyn_pid" "$inadyn_cpu" "$inadyn_updates")
 ddclient_update_us=$(per_update_us "$ddclient_pid" "$ddclient_cpu" "$ddclient_updates")
+hostwarden_updates=$(($(hostwarden_done) - hostwarden_first))
+hostwarden_update_us=$(per_update_us "$hostwarden_pid" "$hostwarden_cpu" "$hostwarden_updates")
+hostwarden_daemon_rss=$(rss_kib "$hostwarden_pid")
 inadyn_daemon_rss=$(rss_kib "$inadyn_pid")
 ddclient_daemon_rss=$(rss_kib "$ddclient_pid")
-kill "$inadyn_pid" "$ddclient_pid"
-wait "$inadyn_pid" "$ddclient_pid" 2>/dev/null || true
+kill "$inadyn_pid" "$ddclient_pid" "$hostwarden_pid"
+wait "$inadyn_pid" "$ddclient_pid" "$hostwarden_pid" 2>/dev/null || true
 updates=$(grep -c "GET /nic/update 200" "$work/service.log" || true)
 
 ratio() { python3 -c "print(f'{${1:-0} / ${2:-1}:.2f}')"; }
@@ -195,11 +210,24 @@ result="bench/results/$(date +%Y-%m-%d).txt"
 {
   echo "Hostwarden benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, command: bench/bench.sh $ticks"
   echo
-  echo "| measure | client | floor (bare Qt tray program) | ratio |"
+  echo "| tray client | client | floor (bare Qt tray program) | ratio |"
   echo "|---|---|---|---|"
-  echo "| start-up to ready (ms; client: first check answered) | $client_startup | $floor_startup | $(ratio "$client_startup" "$floor_startup") |"
-  echo "| resident memory at rest (KiB) | $client_rss | $floor_rss | $(ratio "$client_rss" "$floor_rss") |"
-  echo "| wake-ups per minute at rest | $client_wakeups | $floor_wakeups | - |"
+  echo "| on a display (Xvfb, openbox, trayer): start-up to ready (ms; client: first check answered) | $display_client_startup | $display_floor_startup | $(ratio "$display_client_startup" "$display_floor_startup") |"
+  echo "| on a display: resident memory at rest (KiB) | $display_client_rss | $display_floor_rss | $(ratio "$display_client_rss" "$display_floor_rss") |"
+  echo "| on a display: wake-ups per minute at rest | $display_client_wakeups | $display_floor_wakeups | - |"
+  echo "| offscreen: start-up to ready (ms) | $client_startup | $floor_startup | $(ratio "$client_startup" "$floor_startup") |"
+  echo "| offscreen: resident memory at rest (KiB) | $client_rss | $floor_rss | $(ratio "$client_rss" "$floor_rss") |"
+  echo "| offscreen: wake-ups per minute at rest | $client_wakeups | $floor_wakeups | - |"
+  echo
+  echo "| daemon | Hostwarden daemon | inadyn | ddclient |"
+  echo "|---|---|---|---|"
+  echo "| start-up to first check answered (ms) | $daemon_startup | - | - |"
+  echo "| resident memory at rest after start-up (KiB) | $daemon_rss | - | - |"
+  echo "| wake-ups per minute at rest (ten-minute period) | $daemon_wakeups | - | - |"
+  echo "| side by side for ${daemon_window} s: updates | $hostwarden_updates (every 5 s) | $inadyn_updates (every 5 s) | $ddclient_updates (every 60 s) |"
+  echo "| CPU time per update (microseconds) | $hostwarden_update_us | $inadyn_update_us | $ddclient_update_us |"
+  echo "| ratio to inadyn | $(ratio "$hostwarden_update_us" "$inadyn_update_us") | 1.00 | $(ratio "$ddclient_update_us" "$inadyn_update_us") |"
+  echo "| resident memory at rest at the end (KiB) | $hostwarden_daemon_rss | $inadyn_daemon_rss | $ddclient_daemon_rss |"
   echo
   echo "| per update | instructions | ratio to inadyn | resident memory (KiB) |"
   echo "|---|---|---|---|"

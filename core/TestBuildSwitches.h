@@ -2,9 +2,9 @@
 
 namespace hw {
 
-// A test build holds no real settings file, service address or update key: it uses the ones that
-// HOSTWARDEN_TEST_SETTINGS_DB, HOSTWARDEN_TEST_SERVICE_HOST and HOSTWARDEN_TEST_UPDATE_KEY name,
-// and none without them. A shipped build ignores them.
-void ApplyTestBuildSwitches();
+// A test build holds no real settings file or service address: it uses the ones that
+// HOSTWARDEN_TEST_SETTINGS_DB and HOSTWARDEN_TEST_SERVICE_HOST name, and none without them. A
+// shipped build ignores them.
+void ApplyAccountTestSwitches();
 
 }  // namespace hw

@@ -54,7 +54,7 @@ int Dispatch(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   try {
     hw::EnterProgramFolder();  // lang.ini lies beside the program
-    hw::ApplyTestBuildSwitches();
+    hw::ApplyAccountTestSwitches();
     return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const hw::SettingsError& error) {
     std::fprintf(stderr, "hostwarden-daemon: %s\n", error.what());

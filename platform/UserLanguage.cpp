@@ -1,8 +1,13 @@
 #include "platform/UserLanguage.h"
 
+#include <dlfcn.h>
+#include <unicode/uclean.h>
 #include <unicode/uloc.h>
+#include <unicode/uvernum.h>
 
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
 namespace hw {
 namespace {
@@ -25,17 +30,75 @@ std::string FirstNonEmptyEnv(std::initializer_list<const char*> names) {
   return {};
 }
 
+// ICU's locale functions, loaded for a lookup and unloaded after it: the daemon asks once per run,
+// and the tray client's toolkit holds the library anyway. The names carry ICU's version suffix.
+#define HW_NAME_TEXT(name) HW_NAME_TEXT_OF(name)
+#define HW_NAME_TEXT_OF(name) #name
+
+constexpr const char* kIcuLibrary = "libicuuc.so." U_ICU_VERSION_SHORT;
+
+class LocaleLibrary {
+ public:
+  LocaleLibrary() : ownLoad_(!IsLoaded()), handle_(::dlopen(kIcuLibrary, RTLD_NOW | RTLD_LOCAL)) {
+    loaded_ = handle_ && Resolve(HW_NAME_TEXT(uloc_getLCID), getLCID) &&
+              Resolve(HW_NAME_TEXT(uloc_addLikelySubtags), addLikelySubtags) &&
+              Resolve(HW_NAME_TEXT(uloc_getLanguage), getLanguage) &&
+              Resolve(HW_NAME_TEXT(uloc_getCountry), getCountry) && Resolve(HW_NAME_TEXT(u_cleanup), cleanup);
+  }
+  ~LocaleLibrary() {
+    if (!handle_) return;
+    // ICU's caches go with a library this lookup loaded; one the toolkit uses keeps them.
+    if (ownLoad_ && cleanup) cleanup();
+    ::dlclose(handle_);
+  }
+  LocaleLibrary(const LocaleLibrary&) = delete;
+  LocaleLibrary& operator=(const LocaleLibrary&) = delete;
+  bool Loaded() const { return loaded_; }
+
+  decltype(&::uloc_getLCID) getLCID = nullptr;
+  decltype(&::uloc_addLikelySubtags) addLikelySubtags = nullptr;
+  decltype(&::uloc_getLanguage) getLanguage = nullptr;
+  decltype(&::uloc_getCountry) getCountry = nullptr;
+
+ private:
+  static bool IsLoaded() {
+    void* loaded = ::dlopen(kIcuLibrary, RTLD_NOW | RTLD_NOLOAD);
+    if (loaded) ::dlclose(loaded);
+    return loaded != nullptr;
+  }
+  template <typename Function>
+  bool Resolve(const char* name, Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(handle_, name));
+    return function != nullptr;
+  }
+  decltype(&::u_cleanup) cleanup = nullptr;
+  bool ownLoad_;
+  void* handle_;
+  bool loaded_ = false;
+};
+
 // "de" -> "de_DE", "zh_Hant" -> "zh_TW": the region a speaker of the language most likely uses.
-std::string LikelyLanguageAndRegion(const std::string& locale) {
+std::string LikelyLanguageAndRegion(const LocaleLibrary& icu, const std::string& locale) {
   UErrorCode status = U_ZERO_ERROR;
   char full[ULOC_FULLNAME_CAPACITY] = {};
-  uloc_addLikelySubtags(locale.c_str(), full, sizeof full, &status);
+  icu.addLikelySubtags(locale.c_str(), full, sizeof full, &status);
   char language[ULOC_LANG_CAPACITY] = {};
-  uloc_getLanguage(full, language, sizeof language, &status);
+  icu.getLanguage(full, language, sizeof language, &status);
   char country[ULOC_COUNTRY_CAPACITY] = {};
-  uloc_getCountry(full, country, sizeof country, &status);
+  icu.getCountry(full, country, sizeof country, &status);
   if (U_FAILURE(status) || !*language || !*country) return {};
   return std::string(language) + "_" + country;
+}
+
+unsigned LookUpLangId(const std::string& locale) {
+  const LocaleLibrary icu;
+  if (!icu.Loaded()) return kUsEnglishLangId;  // without ICU every text is English
+  const unsigned direct = icu.getLCID(locale.c_str());
+  if (IsRegionalLangId(direct)) return direct;
+  const std::string likely = LikelyLanguageAndRegion(icu, locale);
+  const unsigned expanded = likely.empty() ? 0 : icu.getLCID(likely.c_str());
+  if (IsRegionalLangId(expanded)) return expanded;
+  return direct != 0 ? direct : kUsEnglishLangId;
 }
 
 }  // namespace
@@ -43,12 +106,14 @@ std::string LikelyLanguageAndRegion(const std::string& locale) {
 unsigned LangIdOfLocale(const std::string& localeName) {
   const std::string locale = LanguageAndRegion(localeName);
   if (locale.empty() || locale == "C" || locale == "POSIX") return kUsEnglishLangId;
-  const unsigned direct = uloc_getLCID(locale.c_str());
-  if (IsRegionalLangId(direct)) return direct;
-  const std::string likely = LikelyLanguageAndRegion(locale);
-  const unsigned expanded = likely.empty() ? 0 : uloc_getLCID(likely.c_str());
-  if (IsRegionalLangId(expanded)) return expanded;
-  return direct != 0 ? direct : kUsEnglishLangId;
+  // Every log line asks; a program meets one or two locale names in its life.
+  static std::mutex mutex;
+  static std::map<std::string, unsigned> known;
+  const std::lock_guard lock(mutex);
+  if (known.size() > 64) known.clear();
+  const auto [entry, added] = known.try_emplace(locale, 0);
+  if (added) entry->second = LookUpLangId(locale);
+  return entry->second;
 }
 
 unsigned UserDefaultLangId() { return LangIdOfLocale(FirstNonEmptyEnv({"LC_ALL", "LC_MESSAGES", "LANG"})); }

@@ -1,7 +1,6 @@
 #include "settings/SettingsStore.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 
 #include "BuildConfig.h"
 #include "common/AppError.h"
+#include "settings/SqliteLibrary.h"
 
 namespace hw {
 namespace {
@@ -35,16 +35,16 @@ std::string& SettingsFileOverride() {
   return path;
 }
 
-using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;  // the loaded finalize
 
 Statement Prepare(sqlite3* db, const char* sql) {
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) statement = nullptr;
-  return Statement(statement, &sqlite3_finalize);
+  if (Sqlite().prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) statement = nullptr;
+  return Statement(statement, Sqlite().finalize);
 }
 
 void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
-  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  Sqlite().bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
 // Runs a statement with the key path as its first parameter and an optional name as its second.
@@ -52,8 +52,8 @@ bool RunOnKey(sqlite3* db, const char* sql, const std::string& name = {}) {
   Statement statement = Prepare(db, sql);
   if (!statement) return false;
   BindText(statement.get(), 1, kSettingsKey);
-  if (sqlite3_bind_parameter_count(statement.get()) > 1) BindText(statement.get(), 2, name);
-  const int step = sqlite3_step(statement.get());
+  if (Sqlite().bind_parameter_count(statement.get()) > 1) BindText(statement.get(), 2, name);
+  const int step = Sqlite().step(statement.get());
   return step == SQLITE_ROW || step == SQLITE_DONE;
 }
 
@@ -61,7 +61,7 @@ bool KeyExists(sqlite3* db) {
   Statement statement = Prepare(db, "SELECT 1 FROM keys WHERE \"path\" = ?1");
   if (!statement) return false;
   BindText(statement.get(), 1, kSettingsKey);
-  return sqlite3_step(statement.get()) == SQLITE_ROW;
+  return Sqlite().step(statement.get()) == SQLITE_ROW;
 }
 
 // SQLite writes the journal that makes each change atomic beside the file, so a write needs the
@@ -105,10 +105,10 @@ std::optional<SchemaRows> SchemaOf(sqlite3* db) {
   if (!statement) return std::nullopt;
   SchemaRows rows;
   int step;
-  while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+  while ((step = Sqlite().step(statement.get())) == SQLITE_ROW) {
     std::string row;
     for (int column = 0; column < 4; ++column) {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), column));
+      const auto* text = reinterpret_cast<const char*>(Sqlite().column_text(statement.get(), column));
       row += text ? std::string("=") + text : std::string("NULL");
       row += '\x1f';
     }
@@ -123,10 +123,10 @@ const SchemaRows& OwnSchema() {
   static const SchemaRows own = [] {
     sqlite3* db = nullptr;
     SchemaRows rows;
-    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-        sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK)
+    if (Sqlite().open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        Sqlite().exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK)
       rows = SchemaOf(db).value_or(SchemaRows{});
-    sqlite3_close(db);
+    Sqlite().close(db);
     return rows;
   }();
   return own;
@@ -171,17 +171,18 @@ bool SettingsAccess::OpenSettings(bool createIfMissing) {
   CloseSettings();
   const std::string path = SettingsFile();
   if (path.empty()) return false;  // a test build that was given no file of its own
-  if (!PrepareFile(path, createIfMissing)) return false;
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+  if (!PrepareFile(path, createIfMissing) || !TakeSqlite()) return false;
+  holdsSqlite_ = true;
+  if (Sqlite().open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
     CloseSettings();
     return false;
   }
   // Other accesses may hold the file at the same moment (a handler nested in another's request).
-  sqlite3_busy_timeout(db_, 5000);
-  sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-  sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-  sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, kLongestValue);
-  sqlite3_progress_handler(
+  Sqlite().busy_timeout(db_, 5000);
+  Sqlite().db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  Sqlite().db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  Sqlite().limit(db_, SQLITE_LIMIT_LENGTH, kLongestValue);
+  Sqlite().progress_handler(
       db_, kStepsBetweenChecks,
       [](void* self) {
         return std::chrono::steady_clock::now() > static_cast<SettingsAccess*>(self)->deadline_ ? 1 : 0;
@@ -194,7 +195,7 @@ bool SettingsAccess::OpenSettings(bool createIfMissing) {
   }
   // Opening only never writes: an existing file without the tables (or someone else's database)
   // is left exactly as it was, and simply holds no key.
-  const bool ready = (!createIfMissing || (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK &&
+  const bool ready = (!createIfMissing || (Sqlite().exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK &&
                                            RunOnKey(db_, "INSERT OR IGNORE INTO keys (\"path\") VALUES (?1)"))) &&
                      KeyExists(db_) && SchemaIsOwn(db_);
   if (!ready) CloseSettings();
@@ -210,11 +211,11 @@ bool SettingsAccess::ReadValue(const std::string& name, StoredValue& value) {
   if (!statement) return false;
   BindText(statement.get(), 1, kSettingsKey);
   BindText(statement.get(), 2, name);
-  if (sqlite3_step(statement.get()) != SQLITE_ROW) return false;
-  value.type = sqlite3_column_int(statement.get(), 0);
-  value.storage = sqlite3_column_type(statement.get(), 1);
-  const auto* data = static_cast<const char*>(sqlite3_column_blob(statement.get(), 1));
-  value.data.assign(data ? data : "", static_cast<std::size_t>(sqlite3_column_bytes(statement.get(), 1)));
+  if (Sqlite().step(statement.get()) != SQLITE_ROW) return false;
+  value.type = Sqlite().column_int(statement.get(), 0);
+  value.storage = Sqlite().column_type(statement.get(), 1);
+  const auto* data = static_cast<const char*>(Sqlite().column_blob(statement.get(), 1));
+  value.data.assign(data ? data : "", static_cast<std::size_t>(Sqlite().column_bytes(statement.get(), 1)));
   return true;
 }
 
@@ -255,14 +256,14 @@ void SettingsAccess::WriteValue(const std::string& name, int type, const std::st
       db_ ? Prepare(db_,
                     "INSERT OR REPLACE INTO \"values\" (\"path\", name, type, data) SELECT ?1, ?2, ?3, ?4"
                     " WHERE EXISTS (SELECT 1 FROM keys WHERE \"path\" = ?1)")
-          : Statement(nullptr, &sqlite3_finalize);
+          : Statement(nullptr, Sqlite().finalize);
   bool written = false;
   if (statement) {
     BindText(statement.get(), 1, kSettingsKey);
     BindText(statement.get(), 2, name);
-    sqlite3_bind_int(statement.get(), 3, type);
-    sqlite3_bind_blob(statement.get(), 4, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-    written = sqlite3_step(statement.get()) == SQLITE_DONE && sqlite3_changes(db_) > 0;
+    Sqlite().bind_int(statement.get(), 3, type);
+    Sqlite().bind_blob(statement.get(), 4, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+    written = Sqlite().step(statement.get()) == SQLITE_DONE && Sqlite().changes(db_) > 0;
   }
   if (!written) throw SettingsError(FormatMessage("Failed to set data for '%s'", name));
 }
@@ -284,16 +285,18 @@ bool SettingsAccess::DeleteSettingsTree() {
       "(\"path\" = ?1 OR substr(\"path\", 1, length(?1) + 1) COLLATE NOCASE = ?1 || '\\')";
   const std::string deleteValues = std::string("DELETE FROM \"values\" WHERE ") + kUnderKey;
   const std::string deleteKeys = std::string("DELETE FROM keys WHERE ") + kUnderKey;
-  const bool deleted = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK &&
+  const bool deleted = Sqlite().exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK &&
                        RunOnKey(db_, deleteValues.c_str()) && RunOnKey(db_, deleteKeys.c_str()) &&
-                       sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-  if (!deleted) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+                       Sqlite().exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!deleted) Sqlite().exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   return deleted && !KeyExists(db_);
 }
 
 void SettingsAccess::CloseSettings() {
-  if (db_) sqlite3_close_v2(db_);
+  if (db_) Sqlite().close_v2(db_);
   db_ = nullptr;
+  if (holdsSqlite_) ReleaseSqlite();
+  holdsSqlite_ = false;
 }
 
 }  // namespace hw

@@ -48,6 +48,7 @@ class SettingsAccess {
   void Arm();
 
   sqlite3* db_ = nullptr;
+  bool holdsSqlite_ = false;  // the library stays loaded while the access is open
   std::chrono::steady_clock::time_point deadline_{};
 };
 

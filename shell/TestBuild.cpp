@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "core/TestBuildSwitches.h"
 #include "platform/TestSwitches.h"
 #include "shell/MessageBoxes.h"
+#include "update/TrustedKey.h"
 
 namespace hw {
 namespace {
@@ -44,6 +46,11 @@ std::vector<std::string> TestActions() {
     rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
   }
   return names;
+}
+
+void ApplyTestBuildSwitches() {
+  ApplyAccountTestSwitches();
+  if (const char* key = TestSwitch("HOSTWARDEN_TEST_UPDATE_KEY")) SetTrustedUpdateKey(key);
 }
 
 bool TestTraceEnabled() { return TracePath() != nullptr; }

@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "core/TestBuildSwitches.h"
-
 namespace hw {
 
 class MessageBoxes;
@@ -13,6 +11,9 @@ class MessageBoxes;
 // the program (configured with HOSTWARDEN_BUILD_TESTS) honours the switches below; a shipped build
 // ignores them, so nothing in a user's environment can change what it does.
 //
+// The account's switches, and the trusted update key that HOSTWARDEN_TEST_UPDATE_KEY names.
+void ApplyTestBuildSwitches();
+
 // HOSTWARDEN_TEST_TRACE names a trace file: every message box is written there and answered with
 // its default button instead of being shown, and the start-up notes the milestones a test waits for.
 bool TestTraceEnabled();
