@@ -81,11 +81,6 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   setPalette(white);
   BuildFields();
   BuildButtons();
-  setTabOrder(Edit1, Edit2);
-  setTabOrder(Edit2, Edit3);
-  setTabOrder(Edit3, Button1);
-  setTabOrder(Button1, Memo1);
-  setTabOrder(Memo1, Button2);
   // The dialog talks to the service on a client of its own.
   http = std::make_unique<HttpClient>([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
@@ -99,6 +94,21 @@ void TForm2::BuildFields() {
   Label1->setFont(title);
 
   Label2 = FieldLabel(this, 56);
+  Label3 = FieldLabel(this, 88);
+  Label4 = FieldLabel(this, 120);
+  Label5 = Place(new PlainLabel(this), 48, 144, 361, 25);
+  Label5->setAlignment(Qt::AlignCenter);
+  QFont status = WindowFont();
+  status.setBold(true);
+  Label5->setFont(status);
+  Label5->setStyleSheet("color: red;");
+}
+
+void TForm2::EnsureFields() {
+  if (Edit1) return;
+  Memo1 = Place(new QPlainTextEdit(kDesignedHint, this), 264, 48, 145, 89);
+  Memo1->setReadOnly(true);
+  Memo1->setFrameShape(QFrame::NoFrame);
   Edit1 = Place(new QLineEdit(this), 136, 56, 121, 21);
   Edit1->setObjectName("Edit1");
   Edit1->setMaxLength(kMaxNameLength);
@@ -109,25 +119,19 @@ void TForm2::BuildFields() {
   Edit1->setAttribute(Qt::WA_InputMethodEnabled, false);
   Edit1->setValidator(new QRegularExpressionValidator(QRegularExpression("[a-z0-9-]*"), Edit1));
   Edit1->installEventFilter(this);
-
-  Label3 = FieldLabel(this, 88);
   Edit2 = PasswordField(this, 88);
   Edit2->setObjectName("Edit2");
   Edit2->installEventFilter(this);
-  Label4 = FieldLabel(this, 120);
   Edit3 = PasswordField(this, 120);
   Edit3->setObjectName("Edit3");
   Edit3->installEventFilter(this);
-
-  Memo1 = Place(new QPlainTextEdit(kDesignedHint, this), 264, 48, 145, 89);
-  Memo1->setReadOnly(true);
-  Memo1->setFrameShape(QFrame::NoFrame);
-  Label5 = Place(new PlainLabel(this), 48, 144, 361, 25);
-  Label5->setAlignment(Qt::AlignCenter);
-  QFont status = WindowFont();
-  status.setBold(true);
-  Label5->setFont(status);
-  Label5->setStyleSheet("color: red;");
+  // Children made for a window that may already show are shown explicitly.
+  for (QWidget* field : std::initializer_list<QWidget*>{Edit1, Edit2, Edit3, Memo1}) field->show();
+  setTabOrder(Edit1, Edit2);
+  setTabOrder(Edit2, Edit3);
+  setTabOrder(Edit3, Button1);
+  setTabOrder(Button1, Memo1);
+  setTabOrder(Memo1, Button2);
 }
 
 void TForm2::BuildButtons() {
@@ -190,6 +194,7 @@ std::string TForm2::FailedCheck(const std::string& name, const std::string& pass
 }
 
 void TForm2::Button1Click() {
+  EnsureFields();
   const std::string name = Edit1->text().toStdString();
   const std::string password = Edit2->text().toStdString();
   if (const std::string failed = FailedCheck(name, password); !failed.empty()) return ShowStatus(failed);
@@ -239,6 +244,7 @@ void TForm2::closeEvent(QCloseEvent* event) {
 }
 
 void TForm2::showEvent(QShowEvent* event) {
+  EnsureFields();
   QWidget::showEvent(event);
   if (event->spontaneous()) return;  // brought back from the taskbar, not shown anew
   if (!placed_) CenterOnPrimaryScreen(*this);

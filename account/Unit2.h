@@ -43,12 +43,12 @@ class TForm2 : public QWidget {
 
   PlainLabel* Label1;
   PlainLabel* Label2;
-  QLineEdit* Edit1;
+  QLineEdit* Edit1 = nullptr;
   PlainLabel* Label3;
-  QLineEdit* Edit2;
+  QLineEdit* Edit2 = nullptr;
   PlainLabel* Label4;
-  QLineEdit* Edit3;
-  QPlainTextEdit* Memo1;
+  QLineEdit* Edit3 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
   PlainLabel* Label5;
   QPushButton* Button1;
   QPushButton* Button2;
@@ -63,6 +63,10 @@ class TForm2 : public QWidget {
  private:
   void BuildFields();
   void BuildButtons();
+  // The three fields and the hint area are made when the dialog is first shown (or sent): each lays
+  // its text out when it is made, which loads the font engine, some megabytes that a client waiting
+  // in the tray does without. Until then they are null.
+  void EnsureFields();
   void ShowStatus(const std::string& text);
   // The local checks in their order; the text of the first that fails, or nothing.
   std::string FailedCheck(const std::string& name, const std::string& password) const;

@@ -23,13 +23,15 @@ class TForm4 : public QWidget {
   void Button1Click();
 
   QFrame* Panel1;
-  QPlainTextEdit* Memo1;
+  QPlainTextEdit* Memo1 = nullptr;  // made at the first result or show (its text loads the font engine)
   QPushButton* Button1;
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
+  void EnsureMemo();
+
   bool placed_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QTimer>
+#include <malloc.h>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
     if (!hw::Form1->StartupRetry->isActive()) hw::OfferRegistration();
     hw::TraceLine("event loop");
     ScheduleTestActions();
+    ::malloc_trim(0);  // what the start-up freed goes back before the program waits in the tray
     return app.exec();
   } catch (const std::exception& error) {
     return EndWithReport(argc, argv, error);

@@ -2,13 +2,14 @@
 
 #include <QMenu>
 
+#include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
 
 namespace hw {
 
 TrayIcon::TrayIcon(QMenu* menu, QObject* parent) : QObject(parent), blinkTimer_(this) {
-  images_[0] = QIcon(":/logo16.png");
-  images_[1] = QIcon(":/blank16.png");
+  images_[0] = QIcon(LoadArtwork(":/logo16.png"));
+  images_[1] = QIcon(LoadArtwork(":/blank16.png"));
   icon_.setIcon(images_[kLogoImage]);
   icon_.setContextMenu(menu);
   blinkTimer_.setInterval(kBlinkIntervalMs);

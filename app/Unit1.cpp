@@ -61,8 +61,11 @@ void TForm1::BuildBanner() {
 
 void TForm1::BuildControls() {
   Label1 = new PlainLabel("Lable1", this);  // the design caption, misspelt as users have always seen it
-  Label1->move(272, 104);
-  Label1->adjustSize();
+  // Room to the window's edge, text at the top left, where a label sized to its text would show it:
+  // sizing it would measure the font, and a client that only waits in the tray never loads the font
+  // engine (some megabytes).
+  Label1->setGeometry(272, 104, 129, 17);
+  Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Button2 = new QPushButton("Register a Domain Name", this);
   Button2->setObjectName("Button2");
   Button2->setGeometry(8, 96, 129, 25);

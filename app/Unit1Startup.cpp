@@ -49,7 +49,6 @@ void TForm1::FinishStartup() {
   CoolTrayIcon1->SetVisible(true);
   LoadAccountAndStart();
   Label1->setText(QString::fromStdString(MachineId));
-  Label1->adjustSize();
 }
 
 void TForm1::AccountLoaded(bool registered) {

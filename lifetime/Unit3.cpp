@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShowEvent>
 #include <QUrl>
 
 #include "BuildConfig.h"
@@ -48,11 +49,8 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   fuchsia.setColor(QPalette::Window, QColor(255, 0, 255));
   setPalette(fuchsia);
 
-  const QPixmap background = LoadArtwork(":/notice.png");
-  JvImage1 = Place(new QLabel(this), 0, 0, 254, 200);
-  JvImage1->setPixmap(background);
-  // The artwork's transparent corners (and the column right of it) are see-through: shape the window.
-  if (!background.isNull()) setMask(background.mask());
+  // The picture is decoded when the notice is first shown (showEvent).
+  JvImage1 = Place(new PlainLabel(this), 0, 0, 254, 200);
 
   Label1 = Place(new PlainLabel(this), 6, 20, 249, 56);
   Label1->setAlignment(Qt::AlignCenter);
@@ -120,6 +118,16 @@ void TForm3::Label3Click() { CheckBox1->toggle(); }
 void TForm3::CheckBox1Click() {
   SettingsAccess settings;
   if (settings.OpenSettings(false)) settings.WriteFlag("Remind", !CheckBox1->isChecked());
+}
+
+void TForm3::showEvent(QShowEvent* event) {
+  if (JvImage1->pixmap().isNull()) {
+    const QPixmap background = LoadArtwork(":/notice.png");
+    JvImage1->setPixmap(background);
+    // The artwork's transparent corners (and the column right of it) are see-through: shape the window.
+    if (!background.isNull()) setMask(background.mask());
+  }
+  QWidget::showEvent(event);
 }
 
 void TForm3::closeEvent(QCloseEvent* event) {

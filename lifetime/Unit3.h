@@ -45,6 +45,9 @@ class TForm3 : public QWidget {
  protected:
   // A close request from the window system ends the program; the window's own button only hides it.
   void closeEvent(QCloseEvent* event) override;
+  // The artwork is decoded at the first show: a client whose account needs no reminder never
+  // holds it.
+  void showEvent(QShowEvent* event) override;
 };
 
 extern TForm3* Form3;

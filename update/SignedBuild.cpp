@@ -1,5 +1,6 @@
 #include "update/SignedBuild.h"
 
+#include <dlfcn.h>
 #include <sodium.h>
 
 #include <cstdint>
@@ -8,9 +9,38 @@
 namespace hw {
 namespace {
 
-void EnsureSodium() {
-  static const bool ready = sodium_init() >= 0;
-  if (!ready) throw std::runtime_error("The signature library cannot start.");
+// The signature library, loaded at the first signature rather than at start-up (a client waiting in
+// the tray checks one build in a long while) and kept for the program's life.
+struct SodiumLibrary {
+  decltype(&::sodium_init) init = nullptr;
+  decltype(&::sodium_memzero) memzero = nullptr;
+  decltype(&::crypto_sign_keypair) keypair = nullptr;
+  decltype(&::crypto_sign_detached) signDetached = nullptr;
+  decltype(&::crypto_sign_verify_detached) verifyDetached = nullptr;
+};
+
+template <typename Function>
+bool Resolve(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(::dlsym(library, name));
+  return function != nullptr;
+}
+
+std::optional<SodiumLibrary> LoadSodium() {
+  void* library = ::dlopen("libsodium.so.23", RTLD_NOW | RTLD_LOCAL);
+  SodiumLibrary sodium;
+  if (!library || !Resolve(library, "sodium_init", sodium.init) ||
+      !Resolve(library, "sodium_memzero", sodium.memzero) ||
+      !Resolve(library, "crypto_sign_keypair", sodium.keypair) ||
+      !Resolve(library, "crypto_sign_detached", sodium.signDetached) ||
+      !Resolve(library, "crypto_sign_verify_detached", sodium.verifyDetached) || sodium.init() < 0)
+    return std::nullopt;
+  return sodium;
+}
+
+const SodiumLibrary& Sodium() {
+  static const std::optional<SodiumLibrary> sodium = LoadSodium();
+  if (!sodium) throw std::runtime_error("The signature library cannot start.");
+  return *sodium;
 }
 
 void PutLittleEndian(std::string& out, std::uint64_t value, int bytes) {
@@ -40,7 +70,7 @@ VersionWords VersionOfHead(std::string_view file) {
 }
 
 bool SignatureHolds(std::string_view signature, const std::string& message, std::string_view publicKey) {
-  return crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.data()),
+  return Sodium().verifyDetached(reinterpret_cast<const unsigned char*>(signature.data()),
                                      reinterpret_cast<const unsigned char*>(message.data()), message.size(),
                                      reinterpret_cast<const unsigned char*>(publicKey.data())) == 0;
 }
@@ -66,22 +96,22 @@ std::string RefusalOf(std::string_view file, std::string_view publicKey, const V
 }  // namespace
 
 KeyPair MakeKeyPair() {
-  EnsureSodium();
+  const SodiumLibrary& sodium = Sodium();
   unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
   unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
-  crypto_sign_keypair(publicKey, secretKey);
+  sodium.keypair(publicKey, secretKey);
   KeyPair pair{std::string(reinterpret_cast<char*>(publicKey), sizeof publicKey),
                std::string(reinterpret_cast<char*>(secretKey), sizeof secretKey)};
-  sodium_memzero(secretKey, sizeof secretKey);
+  sodium.memzero(secretKey, sizeof secretKey);
   return pair;
 }
 
 std::string SignBuild(std::string_view payload, const VersionWords& version, std::string_view secretKey) {
-  EnsureSodium();
+  const SodiumLibrary& sodium = Sodium();
   if (secretKey.size() != crypto_sign_SECRETKEYBYTES) throw std::invalid_argument("not a signing key");
   const std::string message = SignedHead(version, payload.size()).append(payload);
   unsigned char signature[crypto_sign_BYTES];
-  crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+  sodium.signDetached(signature, nullptr, reinterpret_cast<const unsigned char*>(message.data()), message.size(),
                        reinterpret_cast<const unsigned char*>(secretKey.data()));
   std::string file = message.substr(0, 24);
   file.append(reinterpret_cast<char*>(signature), sizeof signature);
@@ -90,7 +120,7 @@ std::string SignBuild(std::string_view payload, const VersionWords& version, std
 
 std::optional<std::string> VerifyBuild(std::string_view file, std::string_view publicKey, const VersionWords& installed,
                                        std::string& refusal) {
-  EnsureSodium();
+  Sodium();  // a missing library is an error, not a refusal
   refusal = RefusalOf(file, publicKey, installed);
   if (!refusal.empty()) return std::nullopt;
   return std::string(file.substr(kBuildHeaderBytes));
