@@ -112,7 +112,7 @@ std::string AccountKeeper::CheckVersion() {
 }
 
 std::optional<ReplyAction> AccountKeeper::SendQuery(const std::string& machineId, const std::string& kind) {
-  const bool remindWanted = RemindersWanted();  // read before anything is sent
+  const bool remindWanted = RemindWanted();  // read before anything is sent
   const auto endpoint = QueryEndpoint(kind);
   if (!endpoint) throw AppError("Unknown query kind '" + kind + "'");
   std::string reply;
@@ -143,15 +143,13 @@ std::optional<ReplyAction> AccountKeeper::ApplyReply(const std::string& reply) {
   return marker->action;
 }
 
-bool AccountKeeper::RemindersWanted() const { return RemindWanted(); }
-
 void AccountKeeper::AddCountdownLine(bool remindWanted) {
   if (!remindWanted) return;
   AddLogLine(CountdownLogLine(UserDefaultLangId(), DaysToClosing(ServerNow)));
 }
 
 void AccountKeeper::showclose() {
-  if (!RemindersWanted()) return;
+  if (!RemindWanted()) return;
   ShowCountdownNotice(CountdownNoticeText(UserDefaultLangId(), DaysToClosing(ServerNow)));
 }
 

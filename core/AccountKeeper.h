@@ -74,8 +74,6 @@ class AccountKeeper {
   virtual void EnterUnregisteredState() = 0;
   // A reply of the service was logged as `line` (after the outcome's own hook).
   virtual void QueryAnswered(const std::string& line) { (void)line; }
-  // Whether closing-date reminders are wanted: by default the "Remind" setting as it is now.
-  virtual bool RemindersWanted() const;
   // After a tick's query: the front end's own tidying.
   virtual void TidyAfterTick() {}
 

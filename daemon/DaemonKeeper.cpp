@@ -11,7 +11,6 @@
 #include "daemon/LastReply.h"
 #include "lifetime/ServerClock.h"
 #include "platform/TestSwitches.h"
-#include "settings/Reminders.h"
 #include "settings/SettingsStore.h"
 
 namespace hw {
@@ -117,7 +116,6 @@ bool DaemonKeeper::ReadAccount() {
   if (!registered_) return false;
   UserName = account->name;
   Password = account->password;
-  remind_ = RemindWanted();
   return true;
 }
 
@@ -136,7 +134,6 @@ int DaemonKeeper::Release() {
     return kExitNoIdentity;
   }
   if (!ReadAccount()) return AccountGone();
-  remind_ = false;  // as for the tray client: the key that held the setting is gone
   if (!ForgetAccount()) {
     WriteJournalLine("hostwarden-daemon: cannot write the settings file " + SettingsFile() + "; nothing was released");
     return kExitSettings;

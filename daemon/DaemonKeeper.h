@@ -36,8 +36,6 @@ class DaemonKeeper : public AccountKeeper {
   void ShowUpdatedAddress(const std::string& hostName, const std::string& address) override;
   void EnterUnregisteredState() override { registered_ = false; }
   void QueryAnswered(const std::string& line) override;
-  // Read with the account, at the start and on SIGHUP: a daemon's settings change when it is told.
-  bool RemindersWanted() const override { return remind_; }
 
  private:
   // Reads the clock until it answers; false when told to stop meanwhile.
@@ -51,7 +49,6 @@ class DaemonKeeper : public AccountKeeper {
 
   DaemonEvents& events_;
   bool registered_ = false;
-  bool remind_ = false;
   VersionsPassedOver offered_;
 };
 

@@ -4,27 +4,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cstdlib>
 
 #include "settings/SettingsLock.h"
 
 namespace hw {
 namespace {
 
-constexpr std::size_t kMostBytes = 4096;  // a stamp and one log line
+// One record of a fixed size, written over the last in place: replacing the file at every check
+// (a new file renamed over the old) costs the file system more than the whole check does. A record
+// is written with one call, so a reader finds the old one or the new one.
+constexpr std::size_t kRecordBytes = 1024;
 
-bool WriteWhole(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+std::string RecordOf(const LastReply& reply) {
+  std::string record = reply.when + "\n" + reply.line;
+  record.resize(std::min(record.size(), kRecordBytes - 1));  // a line longer than that is cut
+  record += '\n';
+  record.resize(kRecordBytes, ' ');
+  return record;
 }
 
 }  // namespace
@@ -33,29 +33,29 @@ std::string LastReplyFile() { return SettingsFolder() + "/daemon-last-reply"; }
 
 void SaveLastReply(const LastReply& reply) {
   const std::string path = LastReplyFile();
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  bool saved = fd >= 0 && ::fchmod(fd, 0640) == 0 && WriteWhole(fd, reply.when + "\n" + reply.line + "\n");
-  if (fd >= 0) saved = ::close(fd) == 0 && saved;
-  if (saved && ::rename(temporary.c_str(), path.c_str()) == 0) return;
+  const std::string record = RecordOf(reply);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+  bool saved = fd >= 0 && ::fchmod(fd, 0640) == 0 &&
+               ::pwrite(fd, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size());
   const int error = errno;
-  if (fd >= 0) ::unlink(temporary.c_str());
-  std::fprintf(stderr, "hostwarden-daemon: cannot save %s: %s\n", path.c_str(), std::strerror(error));
+  if (fd >= 0) saved = ::close(fd) == 0 && saved;
+  if (!saved) std::fprintf(stderr, "hostwarden-daemon: cannot save %s: %s\n", path.c_str(), std::strerror(error));
 }
 
 std::optional<LastReply> ReadLastReply() {
   const int fd = ::open(LastReplyFile().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat status {};
-  std::string text(kMostBytes + 1, '\0');
+  std::string text(kRecordBytes + 1, '\0');
   ssize_t length = -1;
-  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) length = ::read(fd, text.data(), text.size());
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) length = ::pread(fd, text.data(), text.size(), 0);
   ::close(fd);
-  if (length <= 0 || static_cast<std::size_t>(length) > kMostBytes) return std::nullopt;
-  text.resize(static_cast<std::size_t>(length));
+  if (length != static_cast<ssize_t>(kRecordBytes)) return std::nullopt;  // not a record of ours
+  text.resize(kRecordBytes);
   const auto first = text.find('\n');
-  if (first == std::string::npos || !text.ends_with('\n')) return std::nullopt;
-  return LastReply{text.substr(0, first), text.substr(first + 1, text.size() - first - 2)};
+  const auto second = first == std::string::npos ? first : text.find('\n', first + 1);
+  if (second == std::string::npos) return std::nullopt;
+  return LastReply{text.substr(0, first), text.substr(first + 1, second - first - 1)};
 }
 
 }  // namespace hw

@@ -13,9 +13,9 @@ struct LastReply {
 };
 
 std::string LastReplyFile();
-// Replaces the file whole (a reader never sees half of it); a failure is said on standard error.
+// Writes the record over the last one; a failure is said on standard error.
 void SaveLastReply(const LastReply& reply);
-// Nothing when there is none yet; a file that is not what SaveLastReply writes is refused.
+// Nothing when there is none yet; a file that is not a record SaveLastReply writes is refused.
 std::optional<LastReply> ReadLastReply();
 
 }  // namespace hw

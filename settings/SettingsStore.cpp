@@ -35,6 +35,11 @@ std::string& SettingsFileOverride() {
   return path;
 }
 
+unsigned& WritesMade() {
+  static unsigned count = 0;
+  return count;
+}
+
 using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;  // the loaded finalize
 
 Statement Prepare(sqlite3* db, const char* sql) {
@@ -163,7 +168,22 @@ std::string SettingsFile() {
   return path.empty() ? build::kSettingsDb : path;
 }
 
-void SetSettingsFile(std::string path) { SettingsFileOverride() = std::move(path); }
+void SetSettingsFile(std::string path) {
+  SettingsFileOverride() = std::move(path);
+  ++WritesMade();  // another file: nothing read from the last one holds
+}
+
+unsigned SettingsWriteCount() { return WritesMade(); }
+
+std::optional<unsigned> SettingsChangeCounter() {
+  const int fd = ::open(SettingsFile().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  unsigned char counter[4] = {};
+  const bool read = ::pread(fd, counter, sizeof counter, 24) == static_cast<ssize_t>(sizeof counter);  // big-endian
+  ::close(fd);
+  if (!read) return std::nullopt;
+  return static_cast<unsigned>(counter[0]) << 24 | counter[1] << 16 | counter[2] << 8 | counter[3];
+}
 
 SettingsAccess::~SettingsAccess() { CloseSettings(); }
 
@@ -171,6 +191,7 @@ bool SettingsAccess::OpenSettings(bool createIfMissing) {
   CloseSettings();
   const std::string path = SettingsFile();
   if (path.empty()) return false;  // a test build that was given no file of its own
+  if (createIfMissing) ++WritesMade();  // it may make the file, its tables or the key
   if (!PrepareFile(path, createIfMissing) || !TakeSqlite()) return false;
   holdsSqlite_ = true;
   if (Sqlite().open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
@@ -250,6 +271,7 @@ std::string SettingsAccess::ReadText(const std::string& name) {
 
 void SettingsAccess::WriteValue(const std::string& name, int type, const std::string& data) {
   Arm();
+  ++WritesMade();
   Statement statement =
       // Like a handle to a deleted registry key, an access whose key another access deleted
       // meanwhile cannot write: the value would otherwise come back when the key is made again.
@@ -278,6 +300,7 @@ void SettingsAccess::WriteText(const std::string& name, const std::string& text)
 
 bool SettingsAccess::DeleteSettingsTree() {
   Arm();
+  ++WritesMade();
   if (!db_ || !KeyExists(db_)) return false;
   // Subkeys are the paths that begin with the key's path and a backslash. Paths ignore letter case;
   // a substring loses its column's collation, so the comparison names it.

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <optional>
 #include <string>
 
 struct sqlite3;
@@ -13,6 +14,12 @@ inline constexpr const char* kSettingsKey = "Software\\Larkmoor Systems\\DDNS";
 // The settings file; the build value unless a test or the run script pointed elsewhere.
 std::string SettingsFile();
 void SetSettingsFile(std::string path);
+// How many writes (values, deletions) this program has made to the settings: a reader that keeps
+// an answer knows by it that the answer may be stale, even where the file's stamp cannot tell.
+unsigned SettingsWriteCount();
+// The database's own change counter (its header's, raised by every write of any program), read
+// without opening the database; nothing when the file cannot be read.
+std::optional<unsigned> SettingsChangeCounter();
 
 // One access to the settings key: opened, used and closed within one handler. The destructor
 // closes it on every path, errors included. Nothing is cached between accesses. The file is input:

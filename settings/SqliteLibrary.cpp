@@ -51,7 +51,8 @@ bool TakeSqlite() {
   LoadedSqlite& state = State();
   const std::lock_guard lock(state.mutex);
   if (state.holds == 0) {
-    void* handle = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    // Lazily bound: of its imports only those its calls use are looked up, at each load.
+    void* handle = ::dlopen(kLibraryName, RTLD_LAZY | RTLD_LOCAL);
     if (!handle || !ResolveAll(handle, state.functions)) {
       if (!state.failureSaid) std::fprintf(stderr, "Hostwarden: the settings cannot be read: %s\n", ::dlerror());
       state.failureSaid = true;

@@ -87,17 +87,6 @@ std::optional<VersionWords> FileVersionOf(const std::string& programFile) {
   return std::nullopt;
 }
 
-bool FileStamp::operator==(const FileStamp& other) const {
-  return device == other.device && inode == other.inode && size == other.size &&
-         modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-}
-
-std::optional<FileStamp> FileStamp::Of(const std::string& file) {
-  struct stat status {};
-  if (::stat(file.c_str(), &status) != 0) return std::nullopt;
-  return FileStamp{status.st_dev, status.st_ino, status.st_size, status.st_mtim};
-}
-
 VersionWords FileVersionReader::Read(const std::string& file) {
   const std::optional<FileStamp> stamp = FileStamp::Of(file);
   if (!stamp || file != file_ || stamp != stamp_) {

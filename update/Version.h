@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FileStamp.h"
+
 namespace hw {
 
 // A version as two 32-bit words: major and minor in the high word, release and build in the low
@@ -40,15 +42,6 @@ std::optional<VersionWords> FileVersionOf(const std::string& programFile);
 
 // What tells one state of a file from another: a file replaced by a rename has a new inode, one
 // rewritten in place a new size or modification time.
-struct FileStamp {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-  bool operator==(const FileStamp& other) const;
-  static std::optional<FileStamp> Of(const std::string& file);  // nothing when it cannot be read
-};
-
 // FileVersionOf (nothing found: all zero), searched again only when the file is another one or
 // has changed since the last search.
 class FileVersionReader {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "ddns/Base64.h"
@@ -189,6 +190,39 @@ TEST_F(Daemon, TicksSendTheClientsRequestsInOrderAndStatusShowsTheLastReply) {
   EXPECT_EQ(status.output, "Account: alice\nHost name: alice.hostwarden.test\nMachine id: " + machine_ +
                                "\nLast reply: [Saturday 10:00] Host name updated; it now points to 203.0.113.10.\n"
                                "Replied at: 2013-06-15 10:00:00 (service clock)\n");
+}
+
+TEST_F(Daemon, StatusRefusesALastReplyFileItDidNotWrite) {
+  StoreAccount("alice", "secret");
+  const std::string file = scratch_.File("daemon-last-reply");
+  const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+      {"too long", [&] { std::ofstream(file) << "2013-06-15 10:00:00\n" << std::string(5000, 'x') << "\n"; }},
+      {"one line", [&] { std::ofstream(file) << "2013-06-15 10:00:00"; }},
+      {"a link", [&] { std::filesystem::create_symlink(scratch_.File("settings.db"), file); }},
+      {"a folder", [&] { std::filesystem::create_directory(file); }},
+  };
+  for (const auto& [what, plant] : cases) {
+    std::filesystem::remove_all(file);
+    plant();
+    const Ended status = RunToEnd({"status"});
+    EXPECT_EQ(status.status, 0) << what;
+    EXPECT_NE(status.output.find("\nLast reply: none yet\n"), std::string::npos) << what << ": " << status.output;
+  }
+}
+
+TEST_F(Daemon, HangUpReadsTheAccountAgainAndChecksAtOnce) {
+  StoreAccount("alice", "secret");
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.9abcdefg", "##203.0.113.9abcdefg"})
+    service_.Enqueue(Reply::Ok(reply));
+  auto environment = Environment();
+  environment.erase("HOSTWARDEN_TEST_SPEEDUP");  // no tick comes between
+  ChildProcess daemon(kDaemon, scratch_.path(), environment, {}, scratch_.File("output"));
+  ASSERT_TRUE(WaitingForTheFirstTick());
+  StoreAccount("bob", "secret2");
+  daemon.Signal(SIGHUP);
+  ASSERT_TRUE(service_.WaitForRequests(4));
+  EXPECT_EQ(service_.Requests()[3], Post("/fo.php", hw::BuildEnvelope("bob", "secret2", machine_)));
+  EXPECT_FALSE(daemon.WaitForExit(0ms).has_value()) << "it keeps running";
 }
 
 TEST_F(Daemon, ClosedServiceIsLoggedAndNothingIsSent) {
