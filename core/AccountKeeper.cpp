@@ -25,6 +25,15 @@ namespace {
 // The service's version replies are read by their first seven characters ("1.3.0.1").
 constexpr std::size_t kVersionTextLength = 7;
 
+// Free memory the heap may keep between ticks; trimming less would cost every tick the faults of
+// taking the same pages back.
+constexpr std::size_t kKeptFreeBytes = 256 * 1024;
+
+// Hands freed memory back to the system, as a program at rest should, when there is some to give.
+void TrimHeap() {
+  if (::mallinfo2().fordblks > kKeptFreeBytes) ::malloc_trim(0);
+}
+
 }  // namespace
 
 AccountKeeper::AccountKeeper(Pump whileWaiting) : http(std::make_unique<HttpClient>(std::move(whileWaiting))) {}
@@ -94,7 +103,7 @@ void AccountKeeper::Tick() {
   }
   if (UserName.size() > 2 && Password.size() > 5) SendQuery(MachineId, "check");
   TidyAfterTick();
-  ::malloc_trim(0);  // hands freed memory back to the system, as a program at rest should
+  TrimHeap();
   if (updateError) std::rethrow_exception(updateError);
 }
 

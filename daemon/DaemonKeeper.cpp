@@ -56,7 +56,7 @@ void DaemonKeeper::ShowUpdatedAddress(const std::string& hostName, const std::st
   (void)address;  // the logged line says both, and "status" shows it
 }
 
-void DaemonKeeper::QueryAnswered(const std::string& line) { SaveLastReply({FullStamp(ServerNow), line}); }
+void DaemonKeeper::QueryAnswered(const std::string& line) { lastReply_.Save({FullStamp(ServerNow), line}); }
 
 bool DaemonKeeper::WaitForClock(std::chrono::milliseconds retry) {
   for (;;) {

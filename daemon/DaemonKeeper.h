@@ -4,6 +4,7 @@
 
 #include "core/AccountKeeper.h"
 #include "daemon/DaemonEvents.h"
+#include "daemon/LastReply.h"
 #include "update/VersionsPassedOver.h"
 
 namespace hw {
@@ -48,6 +49,7 @@ class DaemonKeeper : public AccountKeeper {
   int AccountGone();
 
   DaemonEvents& events_;
+  LastReplyWriter lastReply_;
   bool registered_ = false;
   VersionsPassedOver offered_;
 };

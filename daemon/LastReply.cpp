@@ -31,15 +31,23 @@ std::string RecordOf(const LastReply& reply) {
 
 std::string LastReplyFile() { return SettingsFolder() + "/daemon-last-reply"; }
 
-void SaveLastReply(const LastReply& reply) {
-  const std::string path = LastReplyFile();
+LastReplyWriter::~LastReplyWriter() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void LastReplyWriter::Save(const LastReply& reply) {
   const std::string record = RecordOf(reply);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
-  bool saved = fd >= 0 && ::fchmod(fd, 0640) == 0 &&
-               ::pwrite(fd, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size());
-  const int error = errno;
-  if (fd >= 0) saved = ::close(fd) == 0 && saved;
-  if (!saved) std::fprintf(stderr, "hostwarden-daemon: cannot save %s: %s\n", path.c_str(), std::strerror(error));
+  if (fd_ < 0) {
+    fd_ = ::open(LastReplyFile().c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+    if (fd_ >= 0 && ::fchmod(fd_, 0640) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  if (fd_ >= 0 && ::pwrite(fd_, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size())) return;
+  std::fprintf(stderr, "hostwarden-daemon: cannot save %s: %s\n", LastReplyFile().c_str(), std::strerror(errno));
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 std::optional<LastReply> ReadLastReply() {

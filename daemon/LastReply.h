@@ -13,9 +13,20 @@ struct LastReply {
 };
 
 std::string LastReplyFile();
-// Writes the record over the last one; a failure is said on standard error.
-void SaveLastReply(const LastReply& reply);
-// Nothing when there is none yet; a file that is not a record SaveLastReply writes is refused.
+// Writes each reply's record over the last one, through a descriptor kept from the first save on;
+// a failure is said on standard error, and the next save opens the file again.
+class LastReplyWriter {
+ public:
+  LastReplyWriter() = default;
+  ~LastReplyWriter();
+  LastReplyWriter(const LastReplyWriter&) = delete;
+  LastReplyWriter& operator=(const LastReplyWriter&) = delete;
+  void Save(const LastReply& reply);
+
+ private:
+  int fd_ = -1;
+};
+// Nothing when there is none yet; a file that is not a record LastReplyWriter writes is refused.
 std::optional<LastReply> ReadLastReply();
 
 }  // namespace hw

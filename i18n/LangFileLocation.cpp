@@ -27,6 +27,8 @@ std::vector<std::string> LangFileCandidates() {
 // The exact lower-case name wins when several spellings exist; otherwise the first in name order,
 // so the choice does not depend on the order in which the directory lists its entries.
 std::optional<std::string> FindLangFile() {
+  std::error_code error;
+  if (std::filesystem::is_regular_file(kLangFileName, error)) return kLangFileName;  // no listing needed
   const std::vector<std::string> names = LangFileCandidates();
   if (names.empty()) return std::nullopt;
   if (std::ranges::find(names, kLangFileName) != names.end()) return kLangFileName;

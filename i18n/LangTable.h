@@ -4,7 +4,8 @@
 namespace hw {
 
 // The program's texts live in lang.ini beside the program, one section per language id
-// ("[1033]", "[1028]", ...), one numbered key per text. Every lookup reads the file anew.
+// ("[1033]", "[1028]", ...), one numbered key per text. Every lookup sees the file as it is (it is
+// parsed again whenever it has changed).
 
 // Looks up text `messageId` for the language `langId` in `file`:
 // - the section named by langId is used when it holds at least one key, else section "1033"

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "common/Text.h"
+#include "platform/FileStamp.h"
 
 namespace hw {
 namespace {
@@ -96,10 +98,21 @@ std::string_view WithoutQuotes(std::string_view text) {
   return quoted ? text.substr(1, text.size() - 2) : text;
 }
 
+// The file's sections, parsed again only when the file is another one or has changed since: every
+// log line of the programs looks a text up.
+std::shared_ptr<const std::vector<ProfileSection>> Sections(const std::string& file) {
+  static FileWatch watch;
+  static std::shared_ptr<const std::vector<ProfileSection>> last;
+  if (!watch.Unchanged(file) || !last)
+    last = std::make_shared<const std::vector<ProfileSection>>(ParseProfile(ReadFileBytes(file)));
+  return last;
+}
+
 }  // namespace
 
 std::vector<std::string> ProfileSectionKeys(const std::string& file, const std::string& section) {
-  const auto sections = ParseProfile(ReadFileBytes(file));
+  const auto parsed = Sections(file);
+  const auto& sections = *parsed;
   const ProfileSection* found = FindSection(sections, TrimLine(section));
   std::vector<std::string> keys;
   if (found) {
@@ -109,7 +122,8 @@ std::vector<std::string> ProfileSectionKeys(const std::string& file, const std::
 }
 
 std::string ProfileString(const std::string& file, const std::string& section, const std::string& key) {
-  const auto sections = ParseProfile(ReadFileBytes(file));
+  const auto parsed = Sections(file);
+  const auto& sections = *parsed;
   const ProfileSection* found = FindSection(sections, TrimLine(section));
   if (!found) return {};
   const std::string_view wanted = TrimLine(key);

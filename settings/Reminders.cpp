@@ -14,30 +14,26 @@ bool ReadRemindSetting() {
   return settings.SettingExists("Remind") ? settings.ReadFlag("Remind") : true;
 }
 
-// The last answer, with the state of the file it was read from.
-struct KnownAnswer {
-  std::optional<FileStamp> stamp;
-  std::optional<unsigned> changes;
-  unsigned writes = 0;
-  bool remind = false;
-  bool Holds(const KnownAnswer& now) const {
-    return stamp && changes && stamp == now.stamp && changes == now.changes && writes == now.writes;
-  }
-};
-
 }  // namespace
 
 bool RemindWanted() {
-  // Every query asks. While the file is as it was when last read (the same file, its stamp and its
-  // change counter unchanged, no write by this program), the answer is the same, and the settings
-  // are not opened: that would load the database library at every tick.
-  static std::optional<KnownAnswer> known;
-  // The file's state is taken before the reading: a write meanwhile makes the next question read.
-  KnownAnswer now{FileStamp::Of(SettingsFile()), SettingsChangeCounter(), SettingsWriteCount()};
-  if (known && known->Holds(now)) return known->remind;
-  now.remind = ReadRemindSetting();
-  known = now;
-  return now.remind;
+  // Every query asks. While the file is as it was when last read (the same file with the same
+  // stamp and database change counter, and no write by this program), the answer is the same, and
+  // the settings are not opened: that would load the database library at every tick. The state is
+  // taken before the reading, so a write meanwhile makes the next question read again.
+  static FileWatch watch;
+  static std::optional<unsigned> changes;
+  static unsigned writes = 0;
+  static std::optional<bool> remind;
+  const bool fileUnchanged = watch.Unchanged(SettingsFile());
+  const std::optional<unsigned> changesNow = SettingsChangeCounter();
+  const unsigned writesNow = SettingsWriteCount();
+  if (!remind || !fileUnchanged || !changesNow || changesNow != changes || writesNow != writes) {
+    changes = changesNow;
+    writes = writesNow;
+    remind = ReadRemindSetting();
+  }
+  return *remind;
 }
 
 }  // namespace hw
