@@ -88,12 +88,7 @@ std::optional<VersionWords> FileVersionOf(const std::string& programFile) {
 }
 
 VersionWords FileVersionReader::Read(const std::string& file) {
-  const std::optional<FileStamp> stamp = FileStamp::Of(file);
-  if (!stamp || file != file_ || stamp != stamp_) {
-    version_ = FileVersionOf(file).value_or(VersionWords{});
-    file_ = file;
-    stamp_ = stamp;
-  }
+  if (!watch_.Unchanged(file)) version_ = FileVersionOf(file).value_or(VersionWords{});
   return version_;
 }
 

@@ -40,17 +40,15 @@ std::optional<VersionWords> RecordedVersionIn(std::string_view bytes);
 // holds no record (or cannot be read).
 std::optional<VersionWords> FileVersionOf(const std::string& programFile);
 
-// What tells one state of a file from another: a file replaced by a rename has a new inode, one
-// rewritten in place a new size or modification time.
 // FileVersionOf (nothing found: all zero), searched again only when the file is another one or
-// has changed since the last search.
+// has changed since the last search (a file replaced by a rename has a new inode, one rewritten in
+// place a new size or time).
 class FileVersionReader {
  public:
   VersionWords Read(const std::string& file);
 
  private:
-  std::string file_;
-  std::optional<FileStamp> stamp_;
+  FileWatch watch_;
   VersionWords version_{};
 };
 
