@@ -8,6 +8,7 @@
 #include "common/AppError.h"
 #include "ddns/Base64.h"
 #include "ddns/Envelope.h"
+#include "ddns/HttpUrl.h"
 #include "ddns/MachineIdentity.h"
 #include "ddns/ServiceEndpoints.h"
 #include "i18n/LangTable.h"
@@ -15,7 +16,7 @@
 #include "lifetime/LogStamp.h"
 #include "lifetime/ServerClock.h"
 #include "platform/UserLanguage.h"
-#include "settings/Reminders.h"
+#include "settings/UserChoices.h"
 #include "settings/SettingsStore.h"
 #include "update/Version.h"
 
@@ -42,7 +43,9 @@ AccountKeeper::~AccountKeeper() = default;
 
 std::string AccountKeeper::LogStamp() const { return FormatLogStamp(ServerNow); }
 
-void AccountKeeper::LogError(const std::exception& error) { AddLogLine(LogStamp() + " ERROR: " + MessageOf(error)); }
+void AccountKeeper::LogError(const std::exception& error, const std::string& mark) {
+  AddLogLine(LogStamp() + " ERROR: " + MessageOf(error) + mark);
+}
 
 std::string AccountKeeper::GetLangStr(const std::string& messageId, const std::string& param) const {
   return hw::GetLangStr(messageId, param);
@@ -107,6 +110,12 @@ void AccountKeeper::Tick() {
   if (updateError) std::rethrow_exception(updateError);
 }
 
+void AccountKeeper::CheckAfterNetworkChange() {
+  ServerNow = CheckDate();
+  if (IsServiceClosed(ServerNow)) return;
+  if (UserName.size() > 2 && Password.size() > 5) SendQuery(MachineId, "check");
+}
+
 std::string AccountKeeper::CheckVersion() {
   std::string reply;
   try {
@@ -124,24 +133,47 @@ std::optional<ReplyAction> AccountKeeper::SendQuery(const std::string& machineId
   const bool remindWanted = RemindWanted();  // read before anything is sent
   const auto endpoint = QueryEndpoint(kind);
   if (!endpoint) throw AppError("Unknown query kind '" + kind + "'");
-  std::string reply;
-  try {
-    reply = HttpPost(*http, ServiceUrl(*endpoint), BuildEnvelope(UserName, Password, machineId));
-  } catch (const TransportError& error) {
-    LogError(error);
-  } catch (const EnvelopeTooLongError& error) {
-    LogError(error);  // an account too long for the envelope is never sent
+  std::optional<ReplyAction> action;
+  for (const AddressFamily family : QueryFamilies(kind)) {
+    const auto answered = PostQuery(*endpoint, machineId, family);
+    if (!action || answered == ReplyAction::Unregistered) action = answered;
+    if (answered == ReplyAction::Unregistered) break;  // no account left to check over the other family
   }
-  const auto action = ApplyReply(reply);
   AddCountdownLine(remindWanted);
   return action;
 }
 
-std::optional<ReplyAction> AccountKeeper::ApplyReply(const std::string& reply) {
+std::vector<AddressFamily> AccountKeeper::QueryFamilies(const std::string& kind) const {
+  // A release or a registration goes once: the service keeps or drops both records together.
+  if (kind != "check" || !(DualStackForced || DualStackWanted())) return {AddressFamily::Either};
+  const HttpTarget service = ParseHttpUrl(ServiceHost());
+  std::vector<AddressFamily> families = FamiliesToReach(service.host, service.port);
+  if (families.empty()) families.push_back(AddressFamily::Either);  // then the failure says why
+  return families;
+}
+
+std::optional<ReplyAction> AccountKeeper::PostQuery(Endpoint endpoint, const std::string& machineId,
+                                                    AddressFamily family) {
+  // With a check over each family, each line says which family it is about.
+  const std::string familyMark = family == AddressFamily::Either ? "" : " (" + FamilyName(family) + ")";
+  std::string reply;
+  try {
+    reply = HttpPost(*http, ServiceUrl(endpoint), BuildEnvelope(UserName, Password, machineId), SocketFamilyOf(family));
+  } catch (const TransportError& error) {
+    LogError(error, familyMark);
+  } catch (const EnvelopeTooLongError& error) {
+    LogError(error);  // an account too long for the envelope is never sent
+    return std::nullopt;
+  }
+  return ApplyReply(reply, familyMark);
+}
+
+std::optional<ReplyAction> AccountKeeper::ApplyReply(const std::string& reply, const std::string& familyMark) {
   const auto marker = MatchReplyMarker(reply);
   if (!marker) return std::nullopt;
   const std::string payload = ReplyPayload(reply);
-  const std::string line = LogStamp() + " " + GetLangStr(marker->messageId, marker->withPayload ? payload : "");
+  const std::string line =
+      LogStamp() + " " + GetLangStr(marker->messageId, marker->withPayload ? payload : "") + familyMark;
   AddLogLine(line);
   switch (marker->action) {
     case ReplyAction::Updated: ShowUpdatedAddress(UserName + build::kDomainSuffix, payload); break;

@@ -4,9 +4,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "ddns/AddressFamilies.h"
 #include "ddns/DomainQuery.h"
 #include "ddns/HttpClient.h"
+#include "ddns/ServiceEndpoints.h"
 #include "lifetime/DateTime.h"
 
 namespace hw {
@@ -29,8 +32,8 @@ class AccountKeeper {
   virtual void AddLogLine(const std::string& line) = 0;
   // The last reading of the server clock as "[dddd hh:mm]".
   std::string LogStamp() const;
-  // The stamped log line of a request that failed: stamp, " ERROR: ", the message.
-  void LogError(const std::exception& error);
+  // The stamped log line of a request that failed: stamp, " ERROR: ", the message, then `mark`.
+  void LogError(const std::exception& error, const std::string& mark = {});
   std::string GetLangStr(const std::string& messageId, const std::string& param = {}) const;
 
   // One reading of the service's clock; a transport failure is logged, then the empty reply fails.
@@ -55,6 +58,8 @@ class AccountKeeper {
   std::string UserName;
   std::string Password;
   std::int64_t NoticeTicks = 0;
+  // A check over each address family even when the settings do not ask for it (the daemon's option).
+  bool DualStackForced = false;
 
  protected:
   // The start-up past the clock, first step: this machine's identity; false when it has none.
@@ -65,6 +70,10 @@ class AccountKeeper {
   // One tick of the cycle: clock, closing test, daily notice, version check, then the query and the
   // tidying, or the hand-over to the updater. A failure the tick cannot log is thrown.
   void Tick();
+
+  // The extra check after the machine's network changed: the clock, then the check, unless the
+  // service has closed (the next tick says so). A failure the check cannot log is thrown.
+  void CheckAfterNetworkChange();
 
   // What the front end shows of each outcome.
   virtual void AccountLoaded(bool registered) = 0;
@@ -78,7 +87,10 @@ class AccountKeeper {
   virtual void TidyAfterTick() {}
 
  private:
-  std::optional<ReplyAction> ApplyReply(const std::string& reply);
+  // The families one query of `kind` goes over, in order.
+  std::vector<AddressFamily> QueryFamilies(const std::string& kind) const;
+  std::optional<ReplyAction> PostQuery(Endpoint endpoint, const std::string& machineId, AddressFamily family);
+  std::optional<ReplyAction> ApplyReply(const std::string& reply, const std::string& familyMark);
 };
 
 // Writes a log line to standard error, whole (also past a NUL byte): the journal of either program.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <optional>
 
 #include "BuildConfig.h"
@@ -84,7 +85,7 @@ int Registered(const std::string& name, const std::string& password, const std::
 
 }  // namespace
 
-int RunCommand() {
+int RunCommand(const RunChoices& choices) {
   SettingsLock lock;
   if (lock.Acquire() == SettingsLock::State::Taken) {
     Say("another Hostwarden program (the tray client or a daemon) already keeps the account of " + SettingsFile() +
@@ -95,6 +96,8 @@ int RunCommand() {
   if (!ReadStoredAccount()) return NoAccount();
   DaemonEvents events;
   DaemonKeeper keeper(events);
+  keeper.DualStackForced = choices.dualStack;
+  keeper.WatchAddressForced = choices.watchAddress;
   try {
     return keeper.Run(CyclePeriods(), TickLimit());
   } catch (const StopRequested&) {
@@ -174,6 +177,26 @@ int ReleaseCommand(bool confirmed) {
   } catch (const StopRequested&) {
     return kExitStopped;
   }
+}
+
+int SetCommand(const std::string& choice, const std::string& value) {
+  // The settings' names of the choices, as the tray client reads them too.
+  const std::map<std::string, std::string> names = {{"dual-stack", "DualStack"}, {"watch-address", "WatchAddress"}};
+  const auto name = names.find(choice);
+  if (name == names.end() || (value != "on" && value != "off")) {
+    Say("set takes dual-stack or watch-address, then on or off");
+    return kExitUsage;
+  }
+  if (!SettingsUsable()) return kExitSettings;
+  SettingsAccess settings;
+  if (!settings.OpenSettings(true)) {
+    Say("cannot write the settings file " + SettingsFile());
+    return kExitSettings;
+  }
+  settings.WriteFlag(name->second, value == "on");
+  std::printf("%s is %s; a running daemon takes it at its next tick or when reloaded\n", choice.c_str(),
+              value.c_str());
+  return kExitDone;
 }
 
 int StatusCommand() {

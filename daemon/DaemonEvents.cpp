@@ -48,7 +48,9 @@ DaemonEvents::Event DaemonEvents::TakeSignal() {
   return Event::Due;
 }
 
-DaemonEvents::Event DaemonEvents::WaitUntil(Clock::time_point due) {
+DaemonEvents::Event DaemonEvents::WaitUntil(Clock::time_point due, const std::vector<int>& inputs) {
+  std::vector<pollfd> entries{{fd_, POLLIN, 0}};
+  for (const int input : inputs) entries.push_back({input, POLLIN, 0});
   for (;;) {
     if (TakeSignal() == Event::Stop) return Event::Stop;
     if (rereadPending_) {
@@ -57,8 +59,9 @@ DaemonEvents::Event DaemonEvents::WaitUntil(Clock::time_point due) {
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
     if (left <= 0) return Event::Due;
-    pollfd entry{fd_, POLLIN, 0};
-    ::poll(&entry, 1, static_cast<int>(std::min<long long>(left, 1'000'000'000)));
+    const int ready = ::poll(entries.data(), entries.size(), static_cast<int>(std::min<long long>(left, 1'000'000'000)));
+    if (ready > 0 && std::any_of(entries.begin() + 1, entries.end(), [](const pollfd& e) { return e.revents != 0; }))
+      return Event::Input;
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <vector>
 
 namespace hw {
 
@@ -11,7 +12,7 @@ struct StopRequested {};
 // ticks the daemon sleeps in one poll until the next tick is due, with no wake-up in between.
 class DaemonEvents {
  public:
-  enum class Event { Due, Stop, Reread };
+  enum class Event { Due, Stop, Reread, Input };
   using Clock = std::chrono::steady_clock;
 
   // Blocks SIGTERM, SIGINT and SIGHUP for the process and takes them from a signal descriptor.
@@ -20,8 +21,9 @@ class DaemonEvents {
   DaemonEvents(const DaemonEvents&) = delete;
   DaemonEvents& operator=(const DaemonEvents&) = delete;
 
-  // Sleeps until `due` or a signal; a reload asked for while a request waited comes first.
-  Event WaitUntil(Clock::time_point due);
+  // Sleeps until `due`, a signal or one of `inputs` being readable (Input); a reload asked for
+  // while a request waited comes first.
+  Event WaitUntil(Clock::time_point due, const std::vector<int>& inputs = {});
   // The pump of a waiting request: a stop ends the request at once (StopRequested); a reload is
   // kept for the loop.
   void WhileWaiting();

@@ -12,6 +12,7 @@
 #include "lifetime/ServerClock.h"
 #include "platform/TestSwitches.h"
 #include "settings/SettingsStore.h"
+#include "settings/UserChoices.h"
 
 namespace hw {
 namespace {
@@ -37,6 +38,8 @@ std::string OneLine(std::string text) {
 
 DaemonKeeper::DaemonKeeper(DaemonEvents& events)
     : AccountKeeper([&events] { events.WhileWaiting(); }), events_(events) {}
+
+DaemonKeeper::~DaemonKeeper() = default;
 
 void DaemonKeeper::AddLogLine(const std::string& line) { WriteJournalLine(line); }
 
@@ -84,30 +87,67 @@ int DaemonKeeper::Run(const Periods& periods, long tickLimit) {
   if (!ReadAccount()) return AccountGone();
   LoadAccountAndStart();
   if (!registered_) return AccountGone();
+  UpdateWatch();
   TestTraceLine("waiting for the first tick");
   auto due = DaemonEvents::Clock::now() + periods.tick;
   for (long ticks = 0; tickLimit <= 0 || ticks < tickLimit;) {
-    switch (events_.WaitUntil(due)) {
-      case DaemonEvents::Event::Stop: return kExitDone;
-      case DaemonEvents::Event::Reread: ReloadAccount(); break;
-      case DaemonEvents::Event::Due:
-        // The rhythm of a repeating timer: a late tick does not move the ones after it.
-        due = std::max(due + periods.tick, DaemonEvents::Clock::now());
-        RunTick();
-        ++ticks;
-        break;
+    const auto watchDue = watch_ ? watch_->NextDue() : std::nullopt;
+    const auto event = events_.WaitUntil(watchDue ? std::min(due, *watchDue) : due, WatchDescriptors());
+    const auto now = DaemonEvents::Clock::now();
+    if (event == DaemonEvents::Event::Stop) return kExitDone;
+    if (event == DaemonEvents::Event::Reread) ReloadAccount();
+    if (event == DaemonEvents::Event::Due && now >= due) {
+      // The rhythm of a repeating timer: a late tick does not move the ones after it.
+      due = std::max(due + periods.tick, now);
+      RunTick();
+      ++ticks;
     }
+    AttendWatch(event, now);
     if (!registered_) return AccountGone();
   }
   return kExitDone;
 }
 
-void DaemonKeeper::RunTick() {
+template <typename Step>
+void DaemonKeeper::Logged(Step step) {
   try {
-    Tick();
+    step();
   } catch (const std::exception& error) {
     LogError(error);  // what the tray client would show in a box; the next tick tries again
   }
+}
+
+void DaemonKeeper::RunTick() {
+  Logged([this] { Tick(); });
+  UpdateWatch();
+  if (watch_) watch_->Published();
+}
+
+void DaemonKeeper::UpdateWatch() {
+  bool wanted = WatchAddressForced;
+  Logged([&] { wanted = wanted || WatchAddressWanted(); });
+  if (!wanted) return watch_.reset();
+  if (watch_) return;
+  try {
+    watch_ = std::make_unique<AddressWatch>();
+    watchFailed_ = false;
+  } catch (const AppError& error) {
+    if (!watchFailed_) AddLogLine(LogStamp() + " ERROR: " + error.what());
+    watchFailed_ = true;
+  }
+}
+
+std::vector<int> DaemonKeeper::WatchDescriptors() const {
+  return watch_ ? watch_->Descriptors() : std::vector<int>{};
+}
+
+void DaemonKeeper::AttendWatch(DaemonEvents::Event event, DaemonEvents::Clock::time_point now) {
+  if (!watch_) return;
+  if (event == DaemonEvents::Event::Input) watch_->TakeReports(now);
+  if (!watch_->Due(now)) return;
+  Logged([this] { CheckAfterNetworkChange(); });
+  watch_->Published();
+  TestTraceLine("extra check done");
 }
 
 bool DaemonKeeper::ReadAccount() {
@@ -121,11 +161,9 @@ bool DaemonKeeper::ReadAccount() {
 
 void DaemonKeeper::ReloadAccount() {
   if (!ReadAccount()) return;
-  try {
-    SendQuery(MachineId, "check");
-  } catch (const std::exception& error) {
-    LogError(error);
-  }
+  Logged([this] { SendQuery(MachineId, "check"); });
+  UpdateWatch();
+  if (watch_) watch_->Published();
 }
 
 int DaemonKeeper::Release() {

@@ -32,11 +32,11 @@ void HttpClient::SetLimits(const HttpLimits& limits) { limits_ = limits; }
 
 void HttpClient::SetConnector(Connector connector) { connector_ = std::move(connector); }
 
-std::string HttpClient::Get(const std::string& url) { return Exchange("GET", url, nullptr); }
+std::string HttpClient::Get(const std::string& url) { return Exchange("GET", url, nullptr, AF_UNSPEC); }
 
-std::string HttpClient::Post(const std::string& url, const std::string& body) {
+std::string HttpClient::Post(const std::string& url, const std::string& body, int family) {
   contentType_ = "application/x-www-form-urlencoded";
-  return Exchange("POST", url, &body);
+  return Exchange("POST", url, &body, family);
 }
 
 std::string HttpClient::Head(const char* method, const HttpTarget& target, const std::string* body) const {
@@ -63,7 +63,7 @@ HttpConnection& HttpClient::ConnectionFor(std::unique_ptr<HttpConnection>& neste
   return *slot;
 }
 
-std::string HttpClient::Exchange(const char* method, const std::string& url, const std::string* body) {
+std::string HttpClient::Exchange(const char* method, const std::string& url, const std::string* body, int family) {
   const bool post = body != nullptr;
   const HttpTarget target = ParseHttpUrl(url);
   if (post && connectionToken_.empty()) connectionToken_ = "keep-alive";  // HTTP/1.0 keep-alive request
@@ -73,7 +73,7 @@ std::string HttpClient::Exchange(const char* method, const std::string& url, con
   const WaitingMark waiting(waiting_);
   try {
     connection.BeginExchange();
-    if (post || !connection.Reusable()) connection.Open(target.host, target.port);
+    if (post || !connection.Reusable()) connection.Open(target.host, target.port, family);
     connection.SetSilenceLimit(limits_.silenceMs);
     connection.Send(Head(method, target, body));
     if (post) connection.Send(*body);
@@ -101,8 +101,8 @@ std::string HttpClient::BodyOf(HttpConnection& connection, const HttpReply& repl
 }
 
 std::string HttpGet(HttpClient& client, const std::string& url) { return client.Get(url); }
-std::string HttpPost(HttpClient& client, const std::string& url, const std::string& body) {
-  return client.Post(url, body);
+std::string HttpPost(HttpClient& client, const std::string& url, const std::string& body, int family) {
+  return client.Post(url, body, family);
 }
 
 }  // namespace hw

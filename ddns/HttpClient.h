@@ -22,8 +22,9 @@ class HttpClient {
 
   // HTTP/1.1, on the connection a previous exchange kept when it is still usable.
   std::string Get(const std::string& url);
-  // HTTP/1.0 on a fresh connection; switches the client's content type to a form for good.
-  std::string Post(const std::string& url, const std::string& body);
+  // HTTP/1.0 on a fresh connection (to an address of `family`, AF_UNSPEC: either); switches the
+  // client's content type to a form for good.
+  std::string Post(const std::string& url, const std::string& body, int family = AF_UNSPEC);
   // The bounds of every later exchange (tests shorten them).
   void SetLimits(const HttpLimits& limits);
   const HttpLimits& Limits() const { return limits_; }
@@ -31,7 +32,7 @@ class HttpClient {
   void SetConnector(Connector connector);
 
  private:
-  std::string Exchange(const char* method, const std::string& url, const std::string* body);
+  std::string Exchange(const char* method, const std::string& url, const std::string* body, int family);
   HttpConnection& ConnectionFor(std::unique_ptr<HttpConnection>& nested);
   std::string Head(const char* method, const HttpTarget& target, const std::string* body) const;
   std::string BodyOf(HttpConnection& connection, const HttpReply& reply);
@@ -47,6 +48,6 @@ class HttpClient {
 };
 
 std::string HttpGet(HttpClient& client, const std::string& url);
-std::string HttpPost(HttpClient& client, const std::string& url, const std::string& body);
+std::string HttpPost(HttpClient& client, const std::string& url, const std::string& body, int family = AF_UNSPEC);
 
 }  // namespace hw

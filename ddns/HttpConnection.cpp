@@ -1,7 +1,6 @@
 #include "ddns/HttpConnection.h"
 
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -13,7 +12,7 @@
 #include <memory>
 
 #include "common/AppError.h"
-#include "common/Text.h"
+#include "ddns/HostLookup.h"
 #include "platform/SocketErrors.h"
 
 namespace hw {
@@ -37,27 +36,6 @@ short PollOnce(int fd, short events, int ms) {
   return ready > 0 ? entry.revents : 0;
 }
 
-// Names under "invalid" never exist; they are answered here, as resolvers are meant to, without
-// asking a name server that may be slow or unreachable.
-bool IsReservedInvalidName(const std::string& host) {
-  std::string name = AsciiLower(host);
-  if (!name.empty() && name.back() == '.') name.pop_back();
-  return name == "invalid" || name.ends_with(".invalid");
-}
-
-using AddressList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
-
-AddressList Resolve(const std::string& host, int port) {
-  if (IsReservedInvalidName(host)) throw TransportError(SocketErrorMessage(SocketErrorNumberOfResolver(EAI_NONAME)));
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (lookup != 0) throw TransportError(SocketErrorMessage(SocketErrorNumberOfResolver(lookup)));
-  return AddressList(found, &freeaddrinfo);
-}
-
 }  // namespace
 
 HttpConnection::HttpConnection(const Pump& pump, const HttpLimits& limits, const Connector& connector)
@@ -75,14 +53,14 @@ void HttpConnection::BeginExchange() {
   lastPump_ = exchangeStart_;
 }
 
-void HttpConnection::Open(const std::string& host, int port) {
+void HttpConnection::Open(const std::string& host, int port, int family) {
   Close();
   if (connector_) {
     fd_ = connector_(host, port);
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
     return;
   }
-  const AddressList addresses = Resolve(host, port);
+  const AddressList addresses = LookUpHost(host, port, family);
   const addrinfo* found = addresses.get();  // the first address returned is the one used
   fd_ = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, found->ai_protocol);
   if (fd_ < 0) ThrowSocketError(errno);

@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -51,8 +53,9 @@ class HttpConnection {
 
   // Starts the clock of one exchange (its overall bound) and of the pump.
   void BeginExchange();
-  // Looks the host up (nothing is pumped meanwhile) and connects to its first address.
-  void Open(const std::string& host, int port);
+  // Looks the host up (nothing is pumped meanwhile) and connects to its first address of `family`
+  // (AF_UNSPEC: of either family, the first the resolver gives).
+  void Open(const std::string& host, int port, int family = AF_UNSPEC);
   // Open, idle and untouched by the server since the last reply: a server that closed a kept
   // connection has left its end-of-stream behind, so this needs no traffic.
   bool Reusable() const;

@@ -15,6 +15,7 @@
 #include "ddns/Envelope.h"
 #include "ddns/MachineIdentity.h"
 #include "fixtures/ChildProcess.h"
+#include "fixtures/DaemonTest.h"
 #include "fixtures/FakeService.h"
 #include "fixtures/TempDir.h"
 #include "settings/SettingsStore.h"
@@ -27,80 +28,12 @@ using hwtest::ReadFileText;
 using hwtest::Reply;
 using hwtest::TempDir;
 
-const std::string kDaemon = std::string(HW_PROGRAM_DIR) + "/hostwarden-daemon";
-const std::string kTray = std::string(HW_PROGRAM_DIR) + "/Hostwarden";
-const char* kHeadTail = "Accept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
-const char* kBeforeClosing = "2013\n6\n15\n10\n0\n0\n";
-const char* kAfterClosing = "2013\n7\n1\n10\n0\n0\n";
-
-class Daemon : public ::testing::Test {
- protected:
-  void SetUp() override {
-    machine_ = hw::GetMachineId();
-    if (machine_.empty()) GTEST_SKIP() << "this machine has no network adapter to be identified by";
-    hw::SetSettingsFile(scratch_.File("settings.db"));
-  }
-
-  std::map<std::string, std::string> Environment() const {
-    return {{"HOSTWARDEN_TEST_SETTINGS_DB", scratch_.File("settings.db")},
-            {"HOSTWARDEN_TEST_SERVICE_HOST", service_.prefix()},
-            {"HOSTWARDEN_TEST_TRACE", scratch_.File("trace")},
-            {"HOSTWARDEN_TEST_SPEEDUP", "6000"},  // a tick every 100 ms, a start-up retry every 10 ms
-            {"XDG_RUNTIME_DIR", scratch_.path()},
-            {"LC_ALL", "en_US.UTF-8"}};
-  }
-
-  struct Ended {
-    std::optional<int> status;
-    std::string output;
-  };
-  Ended RunToEnd(const std::vector<std::string>& arguments, const std::string& input = {},
-                 std::map<std::string, std::string> extra = {}) {
-    std::ofstream(scratch_.File("input"), std::ios::binary) << input;
-    const std::string output = scratch_.File("output" + std::to_string(++runs_));
-    auto environment = Environment();
-    environment.merge(extra);
-    ChildProcess daemon(kDaemon, scratch_.path(), environment, arguments, output, scratch_.File("input"));
-    const auto status = daemon.WaitForExit(60s);
-    return {status, ReadFileText(output)};
-  }
-
-  void StoreAccount(const std::string& name, const std::string& password) {
-    hw::SettingsAccess settings;
-    ASSERT_TRUE(settings.OpenSettings(true));
-    settings.WriteText("username", name);
-    settings.WriteText("password", hw::EncodeBase64(password));
-    settings.WriteFlag("REG", true);
-  }
-
-  std::string HostLine() const { return "Host: 127.0.0.1:" + std::to_string(service_.port()) + "\r\n"; }
-  // A GET on the client's first connection (text/html) or on a later one (a form since the first POST).
-  std::string Get(const std::string& path, bool afterPost) const {
-    return "GET " + path + " HTTP/1.1\r\n" +
-           (afterPost ? "Connection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                      : "Content-Type: text/html\r\n") +
-           HostLine() + kHeadTail;
-  }
-  std::string Post(const std::string& path, const std::string& body) const {
-    return "POST " + path + " HTTP/1.0\r\nConnection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\n" +
-           "Content-Length: " + std::to_string(body.size()) + "\r\n" + HostLine() + kHeadTail + body;
-  }
-  static std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-  }
-  bool WaitingForTheFirstTick() const {
-    return hwtest::WaitUntil([&] { return ReadFileText(scratch_.File("trace")).find("waiting for the first tick") !=
-                                          std::string::npos; },
-                             30s);
-  }
-
-  TempDir scratch_;
-  hwtest::FakeService service_;
-  std::string machine_;
-  int runs_ = 0;
-};
+using hwtest::kAfterClosing;
+using hwtest::kBeforeClosing;
+using hwtest::kDaemon;
+using hwtest::kHeadTail;
+using hwtest::kTray;
+using Daemon = hwtest::DaemonTest;
 
 TEST_F(Daemon, FirstRunWithoutAnAccountSaysHowToRegister) {
   const Ended run = RunToEnd({});

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <QUrl>
 
-#include "settings/Reminders.h"
+#include "settings/UserChoices.h"
 #include "shell/ProgramExit.h"
 #include "widgets/support/WindowsFixture.h"
 
