@@ -87,6 +87,11 @@ void TForm1::BuildControls() {
   StartupRetry = new QTimer(this);
   StartupRetry->setInterval(kStartupRetryMs);
   WireHandler(StartupRetry, &QTimer::timeout, this, &TForm1::RetryStartup);
+  WatchTimer = new QTimer(this);
+  WatchTimer->setObjectName("WatchTimer");
+  WatchTimer->setSingleShot(true);
+  WatchTimer->setTimerType(Qt::PreciseTimer);
+  WireHandler(WatchTimer, &QTimer::timeout, this, [this] { AttendWatch(false); });
 }
 
 void TForm1::BuildTray() {
@@ -110,6 +115,7 @@ void TForm1::BuildTray() {
 TForm1::~TForm1() {
   delete CoolTrayIcon1;  // before the menu it shows
   delete PopupMenu1;
+  qDeleteAll(watchNotifiers_);  // before the watch closes the descriptors they wait on
 }
 
 void TForm1::AddLogLine(const std::string& line) {

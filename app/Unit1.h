@@ -4,11 +4,13 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/TrayIcon.h"
 #include "core/AccountKeeper.h"
@@ -44,6 +46,9 @@ class TForm1 : public QWidget, public AccountKeeper {
   // One tick of the update cycle (Timer1). An error ends the tick in an error box; while a box of
   // the cycle is open, a further failing tick opens none.
   void Timer1Timer();
+  // The watch on the network woke the program: its reports (`reported`) or its due moment; the
+  // extra check runs when due. An error ends it in an error box, as for a tick.
+  void AttendWatch(bool reported);
   // Takes up the build that `offered` (CheckVersion's text) names: downloads it beside the program
   // (or takes a valid one fetched before), checks it as the updater will, starts the updater and
   // ends the program. True when the program now ends. Nothing happens, and the tick goes on, when
@@ -77,6 +82,8 @@ class TForm1 : public QWidget, public AccountKeeper {
   TrayIcon* CoolTrayIcon1;
   // Runs the start-up again while the service's clock could not be read at start.
   QTimer* StartupRetry;
+  // Fires when the watch on the network has something due (settling, the extra check).
+  QTimer* WatchTimer;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -95,6 +102,11 @@ class TForm1 : public QWidget, public AccountKeeper {
   void ShowUpdatedAddress(const std::string& hostName, const std::string& address) override;
   void EnterUnregisteredState() override;
   void TidyAfterTick() override;
+  void AddressWatchChanged() override;
+  // Runs a step of the update cycle; its error shows in a box, one box at a time.
+  template <typename Step>
+  void RunCycleStep(Step step);
+  void ArmWatchTimer();
 
   bool MayUpdateHere(const std::string& version);
   bool StartUpdater();
@@ -106,6 +118,7 @@ class TForm1 : public QWidget, public AccountKeeper {
   bool cycleBoxOpen_ = false;  // an error box of the update cycle is showing
   bool handingOff_ = false;    // a download and its check are under way
   VersionsPassedOver passedOver_;
+  std::vector<QSocketNotifier*> watchNotifiers_;
 };
 
 extern TForm1* Form1;

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -12,6 +14,7 @@
 #include "platform/DetachedProcess.h"
 #include "platform/ProgramFolder.h"
 #include "shell/ErrorDisplay.h"
+#include "shell/HandlerWiring.h"
 #include "shell/ProgramExit.h"
 #include "shell/TestBuild.h"
 #include "update/BuildFile.h"
@@ -36,8 +39,13 @@ struct RaisedFlag {
 }  // namespace
 
 void TForm1::Timer1Timer() {
+  RunCycleStep([this] { Tick(); });
+}
+
+template <typename Step>
+void TForm1::RunCycleStep(Step step) {
   try {
-    Tick();
+    step();
   } catch (const std::exception& error) {
     // Offline for days, every tick fails: one box at a time, or the boxes would pile up by the
     // hundred, each in the event loop of the one before, until the stack gave out. The failing
@@ -46,6 +54,31 @@ void TForm1::Timer1Timer() {
     const RaisedFlag open(cycleBoxOpen_);
     ShowErrorBox(MessageOf(error));
   }
+}
+
+void TForm1::AttendWatch(bool reported) {
+  RunCycleStep([this, reported] { AttendAddressWatch(reported); });
+  ArmWatchTimer();
+}
+
+void TForm1::AddressWatchChanged() {
+  for (QSocketNotifier* notifier : watchNotifiers_) notifier->deleteLater();
+  watchNotifiers_.clear();
+  if (Watch()) {
+    for (const int descriptor : Watch()->Descriptors()) {
+      auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+      WireHandler(notifier, &QSocketNotifier::activated, this, [this] { AttendWatch(true); });
+      watchNotifiers_.push_back(notifier);
+    }
+  }
+  ArmWatchTimer();
+}
+
+void TForm1::ArmWatchTimer() {
+  const auto due = Watch() ? Watch()->NextDue() : std::nullopt;
+  if (!due) return WatchTimer->stop();
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - AddressWatch::Clock::now());
+  WatchTimer->start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
 }
 
 void TForm1::TidyAfterTick() {

@@ -15,6 +15,7 @@
 #include "lifetime/ClosingSchedule.h"
 #include "lifetime/LogStamp.h"
 #include "lifetime/ServerClock.h"
+#include "platform/TestSwitches.h"
 #include "platform/UserLanguage.h"
 #include "settings/UserChoices.h"
 #include "settings/SettingsStore.h"
@@ -81,6 +82,7 @@ void AccountKeeper::LoadAccountAndStart() {
   NoticeTicks = 0;
   showclose();
   SendQuery(MachineId, "check");
+  UpdateAddressWatch();
 }
 
 void AccountKeeper::Tick() {
@@ -105,6 +107,7 @@ void AccountKeeper::Tick() {
     updateError = std::current_exception();
   }
   if (UserName.size() > 2 && Password.size() > 5) SendQuery(MachineId, "check");
+  UpdateAddressWatch();
   TidyAfterTick();
   TrimHeap();
   if (updateError) std::rethrow_exception(updateError);
@@ -114,6 +117,32 @@ void AccountKeeper::CheckAfterNetworkChange() {
   ServerNow = CheckDate();
   if (IsServiceClosed(ServerNow)) return;
   if (UserName.size() > 2 && Password.size() > 5) SendQuery(MachineId, "check");
+}
+
+void AccountKeeper::UpdateAddressWatch() {
+  if (!WatchAddressForced && !WatchAddressWanted()) {
+    if (!addressWatch_) return;
+    addressWatch_.reset();
+    return AddressWatchChanged();
+  }
+  if (addressWatch_) return;
+  try {
+    addressWatch_ = std::make_unique<AddressWatch>();
+    addressWatchFailed_ = false;
+    AddressWatchChanged();
+  } catch (const AppError& error) {
+    if (!addressWatchFailed_) LogError(error);
+    addressWatchFailed_ = true;
+  }
+}
+
+void AccountKeeper::AttendAddressWatch(bool reported) {
+  if (!addressWatch_) return;
+  const auto now = AddressWatch::Clock::now();
+  if (reported) addressWatch_->TakeReports(now);
+  if (!addressWatch_->Due(now)) return;
+  CheckAfterNetworkChange();
+  TestTraceLine("extra check done");
 }
 
 std::string AccountKeeper::CheckVersion() {
@@ -139,6 +168,7 @@ std::optional<ReplyAction> AccountKeeper::SendQuery(const std::string& machineId
     if (!action || answered == ReplyAction::Unregistered) action = answered;
     if (answered == ReplyAction::Unregistered) break;  // no account left to check over the other family
   }
+  if (addressWatch_ && kind == "check") addressWatch_->Published();
   AddCountdownLine(remindWanted);
   return action;
 }

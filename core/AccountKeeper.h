@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AddressWatch.h"
 #include "ddns/AddressFamilies.h"
 #include "ddns/DomainQuery.h"
 #include "ddns/HttpClient.h"
@@ -58,8 +59,12 @@ class AccountKeeper {
   std::string UserName;
   std::string Password;
   std::int64_t NoticeTicks = 0;
-  // A check over each address family even when the settings do not ask for it (the daemon's option).
+  // A check over each address family, and the watch on the network, even when the settings do not
+  // ask for them (the daemon's options).
   bool DualStackForced = false;
+  bool WatchAddressForced = false;
+  // The watch on the machine's network while the choices ask for it, else null.
+  AddressWatch* Watch() const { return addressWatch_.get(); }
 
  protected:
   // The start-up past the clock, first step: this machine's identity; false when it has none.
@@ -74,6 +79,14 @@ class AccountKeeper {
   // The extra check after the machine's network changed: the clock, then the check, unless the
   // service has closed (the next tick says so). A failure the check cannot log is thrown.
   void CheckAfterNetworkChange();
+  // Starts or ends the watch on the network as the choices now say (after the start-up's check and
+  // after every tick); a watch that cannot start is logged once and tried again later.
+  void UpdateAddressWatch();
+  // A wake-up for the watch: the kernel's reports taken when `reported`, and the extra check run
+  // when it is due. A failure the check cannot log is thrown.
+  void AttendAddressWatch(bool reported);
+  // The watch started or ended: a front end that waits on its descriptors takes the new ones.
+  virtual void AddressWatchChanged() {}
 
   // What the front end shows of each outcome.
   virtual void AccountLoaded(bool registered) = 0;
@@ -91,6 +104,9 @@ class AccountKeeper {
   std::vector<AddressFamily> QueryFamilies(const std::string& kind) const;
   std::optional<ReplyAction> PostQuery(Endpoint endpoint, const std::string& machineId, AddressFamily family);
   std::optional<ReplyAction> ApplyReply(const std::string& reply, const std::string& familyMark);
+
+  std::unique_ptr<AddressWatch> addressWatch_;
+  bool addressWatchFailed_ = false;  // said once until it starts
 };
 
 // Writes a log line to standard error, whole (also past a NUL byte): the journal of either program.

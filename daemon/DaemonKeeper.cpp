@@ -12,7 +12,6 @@
 #include "lifetime/ServerClock.h"
 #include "platform/TestSwitches.h"
 #include "settings/SettingsStore.h"
-#include "settings/UserChoices.h"
 
 namespace hw {
 namespace {
@@ -87,11 +86,10 @@ int DaemonKeeper::Run(const Periods& periods, long tickLimit) {
   if (!ReadAccount()) return AccountGone();
   LoadAccountAndStart();
   if (!registered_) return AccountGone();
-  UpdateWatch();
   TestTraceLine("waiting for the first tick");
   auto due = DaemonEvents::Clock::now() + periods.tick;
   for (long ticks = 0; tickLimit <= 0 || ticks < tickLimit;) {
-    const auto watchDue = watch_ ? watch_->NextDue() : std::nullopt;
+    const auto watchDue = Watch() ? Watch()->NextDue() : std::nullopt;
     const auto event = events_.WaitUntil(watchDue ? std::min(due, *watchDue) : due, WatchDescriptors());
     const auto now = DaemonEvents::Clock::now();
     if (event == DaemonEvents::Event::Stop) return kExitDone;
@@ -102,7 +100,7 @@ int DaemonKeeper::Run(const Periods& periods, long tickLimit) {
       RunTick();
       ++ticks;
     }
-    AttendWatch(event, now);
+    Logged([&] { AttendAddressWatch(event == DaemonEvents::Event::Input); });
     if (!registered_) return AccountGone();
   }
   return kExitDone;
@@ -117,37 +115,10 @@ void DaemonKeeper::Logged(Step step) {
   }
 }
 
-void DaemonKeeper::RunTick() {
-  Logged([this] { Tick(); });
-  UpdateWatch();
-  if (watch_) watch_->Published();
-}
-
-void DaemonKeeper::UpdateWatch() {
-  bool wanted = WatchAddressForced;
-  Logged([&] { wanted = wanted || WatchAddressWanted(); });
-  if (!wanted) return watch_.reset();
-  if (watch_) return;
-  try {
-    watch_ = std::make_unique<AddressWatch>();
-    watchFailed_ = false;
-  } catch (const AppError& error) {
-    if (!watchFailed_) AddLogLine(LogStamp() + " ERROR: " + error.what());
-    watchFailed_ = true;
-  }
-}
+void DaemonKeeper::RunTick() { Logged([this] { Tick(); }); }
 
 std::vector<int> DaemonKeeper::WatchDescriptors() const {
-  return watch_ ? watch_->Descriptors() : std::vector<int>{};
-}
-
-void DaemonKeeper::AttendWatch(DaemonEvents::Event event, DaemonEvents::Clock::time_point now) {
-  if (!watch_) return;
-  if (event == DaemonEvents::Event::Input) watch_->TakeReports(now);
-  if (!watch_->Due(now)) return;
-  Logged([this] { CheckAfterNetworkChange(); });
-  watch_->Published();
-  TestTraceLine("extra check done");
+  return Watch() ? Watch()->Descriptors() : std::vector<int>{};
 }
 
 bool DaemonKeeper::ReadAccount() {
@@ -161,9 +132,10 @@ bool DaemonKeeper::ReadAccount() {
 
 void DaemonKeeper::ReloadAccount() {
   if (!ReadAccount()) return;
-  Logged([this] { SendQuery(MachineId, "check"); });
-  UpdateWatch();
-  if (watch_) watch_->Published();
+  Logged([this] {
+    SendQuery(MachineId, "check");
+    UpdateAddressWatch();
+  });
 }
 
 int DaemonKeeper::Release() {

@@ -1,10 +1,8 @@
 #pragma once
 #include <chrono>
-#include <memory>
 #include <string>
 
 #include "core/AccountKeeper.h"
-#include "core/AddressWatch.h"
 #include "daemon/DaemonEvents.h"
 #include "daemon/LastReply.h"
 #include "update/VersionsPassedOver.h"
@@ -23,9 +21,6 @@ class DaemonKeeper : public AccountKeeper {
 
   explicit DaemonKeeper(DaemonEvents& events);
   ~DaemonKeeper() override;
-
-  // The choices given on the command line, on top of those in the settings.
-  bool WatchAddressForced = false;
 
   // The start-up, then the cycle until a stop (kExitDone) or until the account is gone.
   int Run(const Periods& periods, long tickLimit);
@@ -52,11 +47,7 @@ class DaemonKeeper : public AccountKeeper {
   // The account as the settings hold it now (SIGHUP), then a check at once.
   void ReloadAccount();
   void RunTick();
-  // Starts or ends the watch on the network as the choices now say.
-  void UpdateWatch();
   std::vector<int> WatchDescriptors() const;
-  // The watch's work after a wake-up at `now`, the extra check included.
-  void AttendWatch(DaemonEvents::Event event, DaemonEvents::Clock::time_point now);
   // Runs one of the keeper's steps; a failure is logged, the next tick tries again.
   template <typename Step>
   void Logged(Step step);
@@ -66,8 +57,6 @@ class DaemonKeeper : public AccountKeeper {
   LastReplyWriter lastReply_;
   bool registered_ = false;
   VersionsPassedOver offered_;
-  std::unique_ptr<AddressWatch> watch_;
-  bool watchFailed_ = false;  // said once; tried again at the next tick
 };
 
 }  // namespace hw

@@ -155,6 +155,32 @@ TEST_F(Network, AnAddressThatComesAndGoesWithinTheSettlingIsNoChange) {
   EXPECT_EQ(CheckCount(), 1u);
 }
 
+TEST_F(Network, TheTrayClientTakesBothChoicesFromItsSettings) {
+  Ip("addr add 2001:db8::5/64 dev lo");
+  {
+    hw::SettingsAccess settings;
+    ASSERT_TRUE(settings.OpenSettings(true));
+    settings.WriteFlag("DualStack", true);
+    settings.WriteFlag("WatchAddress", true);
+  }
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.5-101010", "##2001:db8::5-101010",
+                            kBeforeClosing, "**198.51.100.7-101010", "##2001:db8::5-101010"})
+    service_.Enqueue(Reply::Ok(reply));
+  auto environment = environment_;
+  environment["QT_QPA_PLATFORM"] = "offscreen";
+  ChildProcess tray(hwtest::kTray, scratch_.path(), environment, {}, scratch_.File("log"));
+  ASSERT_TRUE(TraceSays("event loop")) << Log();
+  EXPECT_EQ(Checks(AF_INET).size(), 1u);
+  EXPECT_EQ(Checks(AF_INET6).size(), 1u);
+
+  const auto added = std::chrono::steady_clock::now();
+  Ip("addr add 198.51.100.7/32 dev lo");
+  ASSERT_TRUE(hwtest::WaitUntil([&] { return CheckCount() == 4; }, 20s)) << Trace();
+  EXPECT_LT(std::chrono::steady_clock::now() - added, 6s);
+  EXPECT_TRUE(TraceSays("extra check done")) << Trace();
+  EXPECT_NE(Log().find("Host name updated; it now points to 198.51.100.7. (IPv4)"), std::string::npos) << Log();
+}
+
 }  // namespace
 
 // The tests run in a namespace of their own: the program starts itself again inside one.
