@@ -22,6 +22,7 @@
 #include "platform/TestSwitches.h"
 #include "settings/SettingsLock.h"
 #include "settings/SettingsStore.h"
+#include "settings/UserChoices.h"
 
 namespace hw {
 namespace {
@@ -210,6 +211,8 @@ int StatusCommand() {
   const std::string machineId = GetMachineId();
   std::printf("Account: %s\nHost name: %s%s\nMachine id: %s\n", name.c_str(), name.c_str(), build::kDomainSuffix,
               machineId.empty() ? "none" : machineId.c_str());
+  const auto onOff = [](bool on) { return on ? "on" : "off"; };
+  std::printf("Both address families: %s\nAddress watch: %s\n", onOff(DualStackWanted()), onOff(WatchAddressWanted()));
   if (const auto last = ReadLastReply()) {
     std::printf("Last reply: %s\nReplied at: %s (service clock)\n", last->line.c_str(), last->when.c_str());
   } else {

@@ -14,7 +14,7 @@ packages=(
   libgtest-dev libgmock-dev
   libmicrohttpd-dev libcpp-httplib-dev libpq-dev pdns-server pdns-backend-sqlite3 pdns-backend-pgsql postgresql dnsutils
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
-  xvfb openbox trayer xdotool x11-utils imagemagick openssl curl
+  xvfb openbox trayer xdotool x11-utils imagemagick openssl curl iproute2 util-linux
 )
 # The units whose enabling this step must not leave behind.
 watched_units=(pdns.service postgresql@15-main.service)

@@ -121,8 +121,40 @@ TEST_F(Daemon, TicksSendTheClientsRequestsInOrderAndStatusShowsTheLastReply) {
   const Ended status = RunToEnd({"status"});
   EXPECT_EQ(status.status, 0);
   EXPECT_EQ(status.output, "Account: alice\nHost name: alice.hostwarden.test\nMachine id: " + machine_ +
+                               "\nBoth address families: off\nAddress watch: off"
                                "\nLast reply: [Saturday 10:00] Host name updated; it now points to 203.0.113.10.\n"
                                "Replied at: 2013-06-15 10:00:00 (service clock)\n");
+}
+
+struct SetCase {
+  std::vector<std::string> arguments;
+  int status;
+  const char* statusLines;  // what "status" says of the choices after it
+};
+
+TEST_F(Daemon, SetKeepsTheChoicesInTheSettingsAndStatusSaysThem) {
+  StoreAccount("alice", "secret");
+  const std::vector<SetCase> cases = {
+      {{"set", "dual-stack", "on"}, 0, "Both address families: on\nAddress watch: off\n"},
+      {{"set", "watch-address", "on"}, 0, "Both address families: on\nAddress watch: on\n"},
+      {{"set", "dual-stack", "off"}, 0, "Both address families: off\nAddress watch: on\n"},
+      {{"set", "dual-stack", "yes"}, 2, "Both address families: off\nAddress watch: on\n"},
+      {{"set", "remind", "on"}, 2, "Both address families: off\nAddress watch: on\n"},
+  };
+  for (const SetCase& c : cases) {
+    EXPECT_EQ(RunToEnd(c.arguments).status, c.status) << c.arguments[1] << " " << c.arguments[2];
+    const Ended status = RunToEnd({"status"});
+    EXPECT_NE(status.output.find(c.statusLines), std::string::npos) << status.output;
+  }
+  // A value of another type fails as every number of the settings does.
+  {
+    hw::SettingsAccess settings;
+    ASSERT_TRUE(settings.OpenSettings(true));
+    settings.WriteText("DualStack", "on");
+  }
+  const Ended status = RunToEnd({"status"});
+  EXPECT_EQ(status.status, 5);
+  EXPECT_NE(status.output.find("Invalid data type for 'DualStack'"), std::string::npos) << status.output;
 }
 
 TEST_F(Daemon, StatusRefusesALastReplyFileItDidNotWrite) {
