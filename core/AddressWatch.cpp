@@ -13,8 +13,11 @@ std::vector<int> AddressWatch::Descriptors() const {
 }
 
 void AddressWatch::TakeReports(Clock::time_point now) {
-  const bool counts = changes_.TakeChanges();
-  TestTraceLine(counts ? "network reports: some that count" : "network reports: none that count");
+  // Each address report is traced for the tests, which wait for the one they caused.
+  std::function<void(const std::string&)> trace;
+  if (TestSwitch("HOSTWARDEN_TEST_TRACE"))
+    trace = [](const std::string& report) { TestTraceLine("network report " + report); };
+  const bool counts = changes_.TakeChanges(trace);
   if (counts) schedule_.Reported(now);
   if (jumps_.TakeJump()) schedule_.Jumped(now);
 }

@@ -70,6 +70,25 @@ bool Counts(const nlmsghdr* message) {
   }
 }
 
+bool IsAddressReport(const nlmsghdr* message) {
+  return (message->nlmsg_type == RTM_NEWADDR || message->nlmsg_type == RTM_DELADDR) &&
+         message->nlmsg_len >= NLMSG_LENGTH(sizeof(ifaddrmsg));
+}
+
+// "new address 2001:db8::1", "removed address 192.0.2.7".
+std::string AddressReportText(const nlmsghdr* message) {
+  const auto* address = static_cast<const ifaddrmsg*>(NLMSG_DATA(message));
+  std::string text = message->nlmsg_type == RTM_NEWADDR ? "new address" : "removed address";
+  int length = static_cast<int>(IFA_PAYLOAD(message));
+  for (const rtattr* a = IFA_RTA(address); RTA_OK(a, length); a = RTA_NEXT(a, length)) {
+    char printed[INET6_ADDRSTRLEN] = "";
+    const bool fits = RTA_PAYLOAD(a) == (address->ifa_family == AF_INET6 ? 16u : 4u);
+    if (a->rta_type == IFA_ADDRESS && fits && ::inet_ntop(address->ifa_family, RTA_DATA(a), printed, sizeof printed))
+      text += std::string(" ") + printed;
+  }
+  return text;
+}
+
 std::string Hex(const void* data, std::size_t size) {
   static const char kDigits[] = "0123456789abcdef";
   std::string text;
@@ -135,7 +154,7 @@ NetworkChanges::NetworkChanges() {
 
 NetworkChanges::~NetworkChanges() { ::close(fd_); }
 
-bool NetworkChanges::TakeChanges() {
+bool NetworkChanges::TakeChanges(const std::function<void(const std::string&)>& describe) {
   bool counts = false;
   std::vector<char> buffer(kReceiveBuffer);
   for (int messages = 0; messages < kMessagesPerTake;) {
@@ -143,8 +162,12 @@ bool NetworkChanges::TakeChanges() {
     if (received < 0) return counts || errno == ENOBUFS;  // ENOBUFS: reports were dropped
     int length = static_cast<int>(received);
     for (auto* message = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(message, length);
-         message = NLMSG_NEXT(message, length), ++messages)
-      counts = counts || Counts(message);
+         message = NLMSG_NEXT(message, length), ++messages) {
+      const bool thisCounts = Counts(message);
+      if (describe && IsAddressReport(message))
+        describe(std::string(thisCounts ? "counts: " : "ignored: ") + AddressReportText(message));
+      counts = counts || thisCounts;
+    }
   }
   return counts;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,8 +20,9 @@ class NetworkChanges {
   // Readable when the kernel has reported something.
   int Descriptor() const { return fd_; }
   // Reads what is pending, without waiting; true when some of it counts. A report the socket had
-  // to drop (too many at once) counts, as anything may have changed.
-  bool TakeChanges();
+  // to drop (too many at once) counts, as anything may have changed. `describe`, when given, is
+  // told of every address report, counted or not ("counts: new address 2001:db8::1").
+  bool TakeChanges(const std::function<void(const std::string&)>& describe = {});
 
  private:
   int fd_ = -1;
