@@ -53,12 +53,13 @@ rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 switches() {  # context switches of all the process's threads so far
   cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'
 }
-# measure_idle NAME COMMAND READY-TEXT: start-up time to READY-TEXT on its standard error, resident
+# measure_idle NAME READY-TEXT COMMAND...: start-up time to READY-TEXT on its standard error, resident
 # memory once idle, and wake-ups per minute at rest.
 measure_idle() {
-  local name=$1 program=$2 ready=$3 start pid log="$work/$1.log" first second
+  local name=$1 ready=$2 start pid log="$work/$1.log" first second
+  shift 2
   start=$(now_ms)
-  "$program" 2>"$log" &
+  "$@" 2>"$log" &
   pid=$!
   wait_for 60 grep -q "$ready" "$log"
   eval "${name}_startup=$(($(now_ms) - start))"
@@ -71,13 +72,15 @@ measure_idle() {
   kill "$pid"
   wait "$pid" 2>/dev/null || true
 }
-measure_idle floor "$build/bench/hw_tray_floor" "event loop"
-measure_idle client "$build/bin/Hostwarden" "Host name updated"
-measure_idle daemon "$build/bin/hostwarden-daemon" "Host name updated"
+measure_idle floor "event loop" "$build/bench/hw_tray_floor"
+measure_idle client "Host name updated" "$build/bin/Hostwarden"
+measure_idle daemon "Host name updated" "$build/bin/hostwarden-daemon"
+# With both choices on: a check over each family there is, and the watch on the network.
+measure_idle daemon_choices "Host name updated" "$build/bin/hostwarden-daemon" --dual-stack --watch-address
 # The same two on a real display, the way users run them: the tray icon embedded in a tray host.
 start_display "$work"
-QT_QPA_PLATFORM=xcb measure_idle display_floor "$build/bench/hw_tray_floor" "event loop"
-QT_QPA_PLATFORM=xcb measure_idle display_client "$build/bin/Hostwarden" "Host name updated"
+QT_QPA_PLATFORM=xcb measure_idle display_floor "event loop" "$build/bench/hw_tray_floor"
+QT_QPA_PLATFORM=xcb measure_idle display_client "Host name updated" "$build/bin/Hostwarden"
 export QT_QPA_PLATFORM=offscreen  # the figures below are the program's own work, not the display's
 
 # CPU per update, counted in instructions (callgrind: the same figure on a loaded or an idle machine,
@@ -224,6 +227,8 @@ result="bench/results/$(date +%Y-%m-%d).txt"
   echo "| start-up to first check answered (ms) | $daemon_startup | - | - |"
   echo "| resident memory at rest after start-up (KiB) | $daemon_rss | - | - |"
   echo "| wake-ups per minute at rest (ten-minute period) | $daemon_wakeups | - | - |"
+  echo "| with --dual-stack --watch-address: resident memory at rest (KiB) | $daemon_choices_rss | - | - |"
+  echo "| with --dual-stack --watch-address: wake-ups per minute at rest | $daemon_choices_wakeups | - | - |"
   echo "| side by side for ${daemon_window} s: updates | $hostwarden_updates (every 5 s) | $inadyn_updates (every 5 s) | $ddclient_updates (every 60 s) |"
   echo "| CPU time per update (microseconds) | $hostwarden_update_us | $inadyn_update_us | $ddclient_update_us |"
   echo "| ratio to inadyn | $(ratio "$hostwarden_update_us" "$inadyn_update_us") | 1.00 | $(ratio "$ddclient_update_us" "$inadyn_update_us") |"
