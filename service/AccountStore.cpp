@@ -4,6 +4,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "service/ClientAddress.h"
+
 namespace hw::service {
 namespace {
 
@@ -21,8 +23,6 @@ std::string ReadSchema(const std::string& file) {
   if (!in) throw DatabaseError("cannot read the DNS server's schema " + file);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-bool IsIpv6(const std::string& address) { return address.find(':') != std::string::npos; }
 
 std::string SoaContent(const std::string& zone, std::int64_t serial) {
   return "ns." + zone + " hostmaster." + zone + " " + std::to_string(serial) + " 10800 3600 604800 " +
@@ -131,18 +131,19 @@ bool AccountStore::Create(const Account& account) {
   });
 }
 
-AddressChange AccountStore::SetAddress(const Account& authorised, const std::string& address, std::int64_t time) {
+AddressChange AccountStore::SetAddresses(const Account& authorised, const std::vector<std::string>& addresses,
+                                         const std::string& from, std::int64_t time) {
   const std::lock_guard lock(mutex_);
   return InTransaction([&] {
     // Only the account row that was authorised: released (or registered anew) meanwhile, it is gone.
     const auto rows = db_->Query(
-        "UPDATE ddns_accounts SET updated = $1 WHERE name = $2 AND password_hash = $3 AND machine_id = $4"
-        " RETURNING address",
-        {std::to_string(time), authorised.name, authorised.passwordHash, authorised.machineId});
+        "UPDATE ddns_accounts SET address = $1, updated = $2 WHERE name = $3 AND password_hash = $4"
+        " AND machine_id = $5 RETURNING name",
+        {from, std::to_string(time), authorised.name, authorised.passwordHash, authorised.machineId});
     if (rows.empty()) return AddressChange::AccountGone;
-    if (rows.front().front() == address) return AddressChange::Unchanged;
-    db_->Query("UPDATE ddns_accounts SET address = $1 WHERE name = $2", {address, authorised.name});
-    WriteRecord(authorised.name, address);
+    bool changed = false;
+    for (const std::string& address : addresses) changed = WriteRecord(authorised.name, address) || changed;
+    if (!changed) return AddressChange::Unchanged;
     BumpSerial();
     return AddressChange::Changed;
   });
@@ -166,13 +167,26 @@ void AccountStore::RemoveRecords(const std::string& name) {
   db_->Query("DELETE FROM ddns_records WHERE account = $1", {name});
 }
 
-void AccountStore::WriteRecord(const std::string& name, const std::string& address) {
-  RemoveRecords(name);
+bool AccountStore::WriteRecord(const std::string& name, const std::string& address) {
+  const std::string content = RecordForm(address);
+  const char* type = IsIpv6(content) ? "AAAA" : "A";
+  // Compared with the record itself, not with the last address of either family: a machine that
+  // checks over both families in turn changes nothing.
+  const auto current = db_->Query(
+      "SELECT r.id, r.content FROM records r JOIN ddns_records d ON d.record_id = r.id"
+      " WHERE d.account = $1 AND r.type = $2",
+      {name, type});
+  if (current.size() == 1 && current.front().at(1) == content) return false;
+  for (const SqlRow& row : current) {
+    db_->Query("DELETE FROM records WHERE id = $1", {row.at(0)});
+    db_->Query("DELETE FROM ddns_records WHERE record_id = $1", {row.at(0)});
+  }
   const auto written = db_->Query(
       "INSERT INTO records (domain_id, name, type, content, ttl, prio, disabled, auth)"
       " VALUES ($1, $2, $3, $4, $5, 0, FALSE, TRUE) RETURNING id",
-      {zoneId_, HostName(name), IsIpv6(address) ? "AAAA" : "A", address, std::to_string(kRecordTtl)});
+      {zoneId_, HostName(name), type, content, std::to_string(kRecordTtl)});
   db_->Query("INSERT INTO ddns_records (record_id, account) VALUES ($1, $2)", {written.at(0).at(0), name});
+  return true;
 }
 
 void AccountStore::BumpSerial() {

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "service/SqlDatabase.h"
 
@@ -12,15 +13,16 @@ struct Account {
   std::string name;
   std::string passwordHash;  // libsodium's crypto_pwhash string: salted, slow
   std::string machineId;     // the machine the name is bound to
-  std::string address;       // the last address a query came from
+  std::string address;       // the last address a query came from (its records may hold others)
   std::int64_t updated = 0;  // when, in seconds of the service's clock
 };
 
 enum class AddressChange { Unchanged, Changed, AccountGone };
 
-// The accounts and their DNS records, in the database that the DNS server reads: every account's
-// address is an A record (AAAA for IPv6) named <account><suffix> in the zone of the suffix, with a
-// short time to live, and every change raises the zone's SOA serial so secondaries follow. The
+// The accounts and their DNS records, in the database that the DNS server reads: every account has
+// an A record, an AAAA record or both, named <account><suffix> in the zone of the suffix, with a
+// short time to live. Each record follows the updates over its own family only, so that a machine
+// reached over both keeps both; every change raises the zone's SOA serial so secondaries follow. The
 // service changes only the records it wrote (it keeps their ids) and, of the SOA, only the serial.
 // Every change of an account and of its record is one transaction.
 class AccountStore {
@@ -36,12 +38,15 @@ class AccountStore {
   std::optional<Account> Find(const std::string& name);
   std::int64_t Count();
   // False when the name is taken, by an account or by records that are not the service's. The record
-  // points at the account's address at once.
+  // of the address's family points at the account's address at once.
   bool Create(const Account& account);
-  // Records a query's address and time for the account as it was authorised (name, password hash and
-  // machine); AccountGone, with nothing written, when that account is no longer there.
-  AddressChange SetAddress(const Account& authorised, const std::string& address, std::int64_t time);
-  // The account as it was authorised and its record go.
+  // Records where a query came from and when, for the account as it was authorised (name, password
+  // hash and machine), and points the account's record of each address's family at that address
+  // (one address a family); the records of the other family stay. Changed when any record changed;
+  // AccountGone, with nothing written, when that account is no longer there.
+  AddressChange SetAddresses(const Account& authorised, const std::vector<std::string>& addresses,
+                             const std::string& from, std::int64_t time);
+  // The account as it was authorised and its records go.
   void Remove(const Account& authorised);
 
   std::string HostName(const std::string& name) const { return name + domainSuffix_; }
@@ -50,7 +55,8 @@ class AccountStore {
   void EnsureSchema(const std::string& schemaFile);
   void EnsureZone(bool adopt);
   void ClaimAccountRecords();
-  void WriteRecord(const std::string& name, const std::string& address);
+  // Points the account's record of the address's family at it; false when it did already.
+  bool WriteRecord(const std::string& name, const std::string& address);
   void RemoveRecords(const std::string& name);
   void BumpSerial();
   // Runs the body in one transaction; rolled back when it throws.

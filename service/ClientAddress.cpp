@@ -19,6 +19,15 @@ std::string PlainAddress(const std::string& address) {
   return mapped ? address.substr(kMapped.size()) : address;
 }
 
+std::string RecordForm(const std::string& address) {
+  unsigned char bytes[16];
+  char text[INET6_ADDRSTRLEN];
+  for (const int family : {AF_INET, AF_INET6})
+    if (::inet_pton(family, address.c_str(), bytes) == 1 && ::inet_ntop(family, bytes, text, sizeof text))
+      return PlainAddress(text);  // inet_ntop writes a mapped address with dots, "::ffff:1.2.3.4"
+  return address;
+}
+
 std::string ClientAddressOf(const std::string& peer, const std::vector<std::string>& forwardedFor,
                             const std::string& trustedProxy) {
   const std::string from = PlainAddress(peer);

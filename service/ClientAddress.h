@@ -11,6 +11,14 @@ bool IsIpAddress(const std::string& text);
 // becomes the IPv4 one; anything else stays as it is.
 std::string PlainAddress(const std::string& address);
 
+// An address in the one form a DNS record holds it, so that two spellings of one address compare
+// equal: plain (as above) and as inet_ntop writes it ("2001:DB8:0::5" is "2001:db8::5"). Text that
+// is no address stays as it is.
+std::string RecordForm(const std::string& address);
+
+// Whether an address in record form goes into an AAAA record rather than an A record.
+inline bool IsIpv6(const std::string& recordForm) { return recordForm.find(':') != std::string::npos; }
+
 // The address a request came from. The connection's peer, unless the peer is the trusted reverse
 // proxy (compared in plain form): then the last entry of all its X-Forwarded-For lines together (a
 // proxy appends what it saw, so every earlier entry is the client's to forge) when that entry is an

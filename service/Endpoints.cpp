@@ -8,6 +8,7 @@
 #include "BuildConfig.h"
 #include "ddns/Base64.h"
 #include "service/ClientAddress.h"
+#include "service/Dyndns2Addresses.h"
 
 namespace hw::service {
 namespace {
@@ -95,15 +96,16 @@ Response Endpoints::Post(const Request& request) const {
   return {400, kBadEnvelope};
 }
 
-// The dyndns2 protocol: the account's name and password as basic authentication, the address in
-// "myip" or, without it, the one the request came from.
+// The dyndns2 protocol: the account's name and password as basic authentication, the addresses in
+// "myip" and "myipv6" or, without any, the one the request came from.
 Response Endpoints::Dyndns2(const Request& request) const {
   const auto [user, password] = BasicCredentials(request.authorization);
-  const std::string myip = ArgumentOf(request, "myip");
   const std::string client = AddressOf(request);
   if (client.empty()) return {400, kNoClientAddress};
-  const std::string address = IsIpAddress(myip) ? myip : client;  // only an address goes into a record
-  return {200, exchange_.Dyndns2Update(user, password, ArgumentOf(request, "hostname"), address, client, clock_.Now())};
+  auto addresses = Dyndns2Addresses(ArgumentOf(request, "myip"), ArgumentOf(request, "myipv6"));
+  if (addresses.empty()) addresses.push_back(client);
+  return {200,
+          exchange_.Dyndns2Update(user, password, ArgumentOf(request, "hostname"), addresses, client, clock_.Now())};
 }
 
 Response Endpoints::Build(const std::string& version) const {

@@ -135,7 +135,7 @@ std::optional<Exchange::Lookup> Exchange::Authorize(const Query& query) {
 std::optional<std::string> Exchange::Check(const Query& query) {
   const auto lookup = Authorize(query);
   if (!lookup || !lookup->account) return lookup ? std::optional(lookup->refusal) : std::nullopt;
-  switch (accounts_.SetAddress(*lookup->account, query.address, query.now)) {
+  switch (accounts_.SetAddresses(*lookup->account, {query.address}, query.address, query.now)) {
     case AddressChange::AccountGone: return "@@";  // released while this check was verified
     case AddressChange::Changed: return "**" + query.address + Trailer(query.now);
     case AddressChange::Unchanged: break;
@@ -152,17 +152,20 @@ std::optional<std::string> Exchange::Release(const Query& query) {
 }
 
 std::string Exchange::Dyndns2Update(const std::string& user, const std::string& password, const std::string& hostName,
-                                    const std::string& address, const std::string& client, std::int64_t now) {
+                                    const std::vector<std::string>& addresses, const std::string& client,
+                                    std::int64_t now) {
   if (hostName.empty()) return "notfqdn";
   const auto account = accounts_.Find(user);
   if (Verify(account, user, password, client) != Verdict::Right) return "badauth";
   if (hostName != accounts_.HostName(account->name)) return "nohost";
-  switch (accounts_.SetAddress(*account, address, now)) {
+  std::string applied;
+  for (const std::string& address : addresses) applied += (applied.empty() ? "" : ",") + address;
+  switch (accounts_.SetAddresses(*account, addresses, client, now)) {
     case AddressChange::AccountGone: return "badauth";
-    case AddressChange::Changed: return "good " + address;
+    case AddressChange::Changed: return "good " + applied;
     case AddressChange::Unchanged: break;
   }
-  return "nochg " + address;
+  return "nochg " + applied;
 }
 
 }  // namespace hw::service

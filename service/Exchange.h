@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <semaphore>
 #include <string>
+#include <vector>
 
 #include "service/AccountStore.h"
 #include "service/FailureLimits.h"
@@ -16,7 +17,8 @@ namespace hw::service {
 //   registration (/sj.php)   "##" + welcome text           registered; the name points here now
 //                            "%%"                          name refused: taken, or against the rules
 //   check (/fo.php)          "##" + address + trailer      address unchanged
-//                            "**" + address + trailer      address changed; the record follows it
+//                            "**" + address + trailer      address changed; the record of its
+//                                                          family follows it, the other one stays
 //                            "@@"                          no such account
 //                            "%%" + name + trailer         the name is bound to another machine
 //                            "!!"                          wrong password
@@ -54,11 +56,12 @@ class Exchange {
   std::optional<std::string> Release(const Query& query);
 
   // The dyndns2 update that standard DDNS clients send ("/nic/update" with basic authentication):
-  // "good <address>" after a change, "nochg <address>" without one, "badauth" for an unknown account
-  // or a wrong password, "nohost" for a host name that is not the account's, "notfqdn" for none.
-  // `address` goes into the record; `client` is where the request came from (failures count there).
+  // "good <addresses>" after a change of any record, "nochg <addresses>" without one (the addresses
+  // joined by ","), "badauth" for an unknown account or a wrong password, "nohost" for a host name
+  // that is not the account's, "notfqdn" for none. Each of `addresses` (one a family) goes into the
+  // record of its family; `client` is where the request came from (failures count there).
   std::string Dyndns2Update(const std::string& user, const std::string& password, const std::string& hostName,
-                            const std::string& address, const std::string& client, std::int64_t now);
+                            const std::vector<std::string>& addresses, const std::string& client, std::int64_t now);
 
  private:
   struct Lookup {

@@ -271,7 +271,9 @@ int HttpFront::Start(const std::string& host, int port, const Tls* tls) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   quick_ = std::make_unique<WorkQueue>(cores, 10000);
   work_ = std::make_unique<WorkQueue>(2 * cores, 1000);
-  daemon_ = StartDaemon(address->ai_family == AF_INET6 ? MHD_USE_IPv6 : 0, address->ai_addr, -1, tls);
+  // An IPv6 address takes IPv4 clients too (as mapped addresses, which ClientAddressOf makes plain):
+  // a machine that checks over each family reaches both its records through one "[::]:port".
+  daemon_ = StartDaemon(address->ai_family == AF_INET6 ? MHD_USE_DUAL_STACK : 0, address->ai_addr, -1, tls);
   if (!daemon_) throw std::runtime_error("cannot listen on " + where);
   watcher_ = std::thread([this] { Watch(); });
   const auto* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);

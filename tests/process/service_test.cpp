@@ -50,6 +50,35 @@ std::string Get(const RunningService& service, const char* path) {
   }
 }
 
+// A client at the given loopback address ("127.0.0.1", "127.0.0.2", "::1"), speaking to the service
+// over that address's family.
+httplib::Client ClientAt(int port, const std::string& from) {
+  httplib::Client client(from.find(':') == std::string::npos ? "127.0.0.1" : "::1", port);
+  client.set_interface(from);
+  return client;
+}
+
+// A check of the account's (password "secret1") from that address, with the X-Forwarded-For line
+// `forwarded` when one is given: the reply without its trailer.
+std::string CheckFrom(int port, const std::string& from, const std::string& name, const std::string& forwarded = {}) {
+  httplib::Headers headers;
+  if (!forwarded.empty()) headers.emplace("X-Forwarded-For", forwarded);
+  const auto result =
+      ClientAt(port, from)
+          .Post("/fo.php", headers, hw::BuildEnvelope(name, "secret1", kMachine), "application/x-www-form-urlencoded");
+  if (!result) return "(no reply)";
+  return result->body.size() > 7 ? result->body.substr(0, result->body.size() - 7) : result->body;
+}
+
+// A dyndns2 update from that address: the reply.
+std::string Dyndns2From(int port, const std::string& from, const std::string& user, const std::string& password,
+                        const std::string& query) {
+  httplib::Client client = ClientAt(port, from);
+  client.set_basic_auth(user.c_str(), password.c_str());
+  const auto result = client.Get(("/nic/update?" + query).c_str());
+  return result ? result->body : std::string("(no reply)");
+}
+
 class Service : public ::testing::Test {
  protected:
   hwtest::TempDir data;
@@ -102,12 +131,7 @@ TEST_F(Service, EachPostAnswersWithItsMarker) {
 TEST_F(Service, AddressChangesAreSeenAndOnlyTheTrustedProxyMayForwardOne) {
   ASSERT_EQ(Post(service, "/sj.php", "carol", "secret1", kMachine).substr(0, 2), "##");
   const auto checkVia = [&](const char* from, const char* forwarded) {
-    httplib::Client client("127.0.0.1", service.port());
-    client.set_interface(from);
-    const httplib::Headers headers = {{"X-Forwarded-For", forwarded}};
-    const auto result = client.Post("/fo.php", headers, hw::BuildEnvelope("carol", "secret1", kMachine),
-                                    "application/x-www-form-urlencoded");
-    return result ? result->body.substr(0, result->body.size() - 7) : std::string("(no reply)");
+    return CheckFrom(service.port(), from, "carol", forwarded);
   };
   EXPECT_EQ(checkVia("127.0.0.1", "198.51.100.1"), "##127.0.0.1") << "not the proxy: the peer counts";
   EXPECT_EQ(checkVia("127.0.0.2", "10.0.0.1, 203.0.113.9"), "**203.0.113.9");
@@ -138,10 +162,7 @@ TEST_F(Service, ClockVersionAndBuilds) {
 TEST_F(Service, Dyndns2UpdatesFromStandardClients) {
   ASSERT_EQ(Post(service, "/sj.php", "gina", "secret1", kMachine).substr(0, 2), "##");
   const auto update = [&](const std::string& user, const std::string& password, const std::string& query) {
-    httplib::Client client("127.0.0.1", service.port());
-    client.set_basic_auth(user.c_str(), password.c_str());
-    const auto result = client.Get(("/nic/update?" + query).c_str());
-    return result ? result->body : std::string("(no reply)");
+    return Dyndns2From(service.port(), "127.0.0.1", user, password, query);
   };
   EXPECT_EQ(update("gina", "secret1", "hostname=gina.hostwarden.test&myip=198.51.100.7"), "good 198.51.100.7");
   EXPECT_EQ(update("gina", "secret1", "hostname=gina.hostwarden.test&myip=198.51.100.7"), "nochg 198.51.100.7");
@@ -222,24 +243,104 @@ struct Backend {
   std::vector<std::string> powerDns;  // for PowerDNS
 };
 
-// Register and check with the client's code, ask PowerDNS; release, and the name is gone. The same
-// on the embedded SQLite file and on PostgreSQL.
+// The serial of the zone's SOA as a DNS server answers it.
+std::uint64_t SerialSeenBy(const RunningDns& dns) {
+  std::istringstream fields(dns.Ask("hostwarden.test", "SOA"));
+  std::string skip;
+  std::uint64_t serial = 0;
+  fields >> skip >> skip >> serial;
+  return serial;
+}
+
+// PowerDNS's answers for the host's A and AAAA records, and for the zone's serial.
+void ExpectAnswers(const RunningDns& dns, const std::string& host, const char* a, const char* aaaa,
+                   std::uint64_t serial, const std::string& what) {
+  EXPECT_EQ(dns.Ask(host), a) << what;
+  EXPECT_EQ(dns.Ask(host, "AAAA"), aaaa) << what;
+  EXPECT_EQ(SerialSeenBy(dns), serial) << what;
+}
+
+// Register and check with the client's code, then over each family in turn, and ask PowerDNS: the A
+// record follows the IPv4 checks, the AAAA record the IPv6 ones, and a check that changes neither
+// keeps the serial. Release, and the name is gone.
+void ChecksKeepARecordAFamily(const RunningService& service, const RunningDns& dns, const std::string& backend) {
+  const std::string host = "erin.hostwarden.test";
+  EXPECT_EQ(dns.Ask(host), "NXDOMAIN") << backend;
+  const std::uint64_t serial = SerialSeenBy(dns);
+  ASSERT_EQ(Post(service, "/sj.php", "erin", "secret1", kMachine).substr(0, 2), "##") << backend;
+  EXPECT_EQ(Post(service, "/fo.php", "erin", "secret1", kMachine).substr(0, 11), "##127.0.0.1") << backend;
+  struct Step {
+    const char* what;
+    const char* from;
+    const char* forwarded;
+    const char* reply;
+    const char* a;
+    const char* aaaa;
+    std::uint64_t steps;  // of the serial since before the registration
+  };
+  const Step steps[] = {
+      {"registered over IPv4", "127.0.0.1", "", "##127.0.0.1", "127.0.0.1", "", 1},
+      {"IPv6 beside it", "::1", "", "**::1", "127.0.0.1", "::1", 2},
+      {"IPv4 again", "127.0.0.1", "", "##127.0.0.1", "127.0.0.1", "::1", 2},
+      {"IPv6 again", "::1", "", "##::1", "127.0.0.1", "::1", 2},
+      {"IPv4 moves", "127.0.0.2", "203.0.113.9", "**203.0.113.9", "203.0.113.9", "::1", 3},
+      {"IPv6 moves", "127.0.0.2", "2001:db8::9", "**2001:db8::9", "203.0.113.9", "2001:db8::9", 4},
+      {"IPv4 after the IPv6 move", "127.0.0.2", "203.0.113.9", "##203.0.113.9", "203.0.113.9", "2001:db8::9", 4},
+  };
+  for (const Step& step : steps) {
+    EXPECT_EQ(CheckFrom(service.port(), step.from, "erin", step.forwarded), step.reply) << backend << ": " << step.what;
+    ExpectAnswers(dns, host, step.a, step.aaaa, serial + step.steps, backend + ": " + step.what);
+  }
+  EXPECT_EQ(Post(service, "/lk.php", "erin", "secret1", kMachine), "^^") << backend;
+  EXPECT_EQ(dns.Ask(host), "NXDOMAIN") << backend;
+  EXPECT_EQ(dns.Ask(host, "AAAA"), "NXDOMAIN") << backend;
+}
+
+// dyndns2 names an address of each family, in "myip" and "myipv6" or as a pair in "myip": each goes
+// into the record of its family; the reply names the addresses applied, IPv4 first, and says "good"
+// when any record changed. The serial rises once for each such update.
+void Dyndns2UpdatesEachFamily(const RunningService& service, const RunningDns& dns, const std::string& backend) {
+  const std::string host = "ivan.hostwarden.test";
+  ASSERT_EQ(Post(service, "/sj.php", "ivan", "secret1", kMachine).substr(0, 2), "##") << backend;
+  struct Case {
+    const char* from;
+    const char* arguments;
+    const char* reply;
+    const char* a;
+    const char* aaaa;
+  };
+  const Case cases[] = {
+      {"127.0.0.1", "myip=198.51.100.7&myipv6=2001:db8::7", "good 198.51.100.7,2001:db8::7", "198.51.100.7",
+       "2001:db8::7"},
+      {"127.0.0.1", "myip=198.51.100.7&myipv6=2001:db8::7", "nochg 198.51.100.7,2001:db8::7", "198.51.100.7",
+       "2001:db8::7"},
+      {"127.0.0.1", "myip=198.51.100.7,2001:db8::7", "nochg 198.51.100.7,2001:db8::7", "198.51.100.7", "2001:db8::7"},
+      {"127.0.0.1", "myip=198.51.100.8,2001:db8::7", "good 198.51.100.8,2001:db8::7", "198.51.100.8", "2001:db8::7"},
+      {"127.0.0.1", "myip=2001:db8::8,198.51.100.8", "good 198.51.100.8,2001:db8::8", "198.51.100.8", "2001:db8::8"},
+      {"127.0.0.1", "myip=198.51.100.9", "good 198.51.100.9", "198.51.100.9", "2001:db8::8"},
+      {"127.0.0.1", "myipv6=2001:db8::9", "good 2001:db8::9", "198.51.100.9", "2001:db8::9"},
+      {"127.0.0.1", "myip=not-an-address,2001:db8::9", "nochg 2001:db8::9", "198.51.100.9", "2001:db8::9"},
+      {"127.0.0.1", "myip=::ffff:198.51.100.9", "nochg 198.51.100.9", "198.51.100.9", "2001:db8::9"},
+      {"127.0.0.1", "myip=junk&myipv6=junk", "good 127.0.0.1", "127.0.0.1", "2001:db8::9"},
+      {"::1", "", "good ::1", "127.0.0.1", "::1"},
+  };
+  std::uint64_t serial = SerialSeenBy(dns);
+  for (const Case& c : cases) {
+    const std::string query = "hostname=" + host + (*c.arguments ? "&" : "") + c.arguments;
+    const std::string reply = Dyndns2From(service.port(), c.from, "ivan", "secret1", query);
+    EXPECT_EQ(reply, c.reply) << backend << ": " << query;
+    serial += reply.starts_with("good ");
+    ExpectAnswers(dns, host, c.a, c.aaaa, serial, backend + ": " + query);
+  }
+}
+
+// The same on the embedded SQLite file and on PostgreSQL, with the service listening on both
+// families at once.
 void DnsFollowsTheAccounts(const Backend& backend) {
-  RunningService service(backend.database, {"--trusted-proxy", "127.0.0.2"});
+  RunningService service(backend.database, {"--listen", "[::]:0", "--trusted-proxy", "127.0.0.2"});
   RunningDns dns(backend.powerDns);
-  EXPECT_EQ(dns.Ask("erin.hostwarden.test"), "NXDOMAIN") << backend.name;
-  ASSERT_EQ(Post(service, "/sj.php", "erin", "secret1", kMachine).substr(0, 2), "##") << backend.name;
-  EXPECT_EQ(Post(service, "/fo.php", "erin", "secret1", kMachine).substr(0, 11), "##127.0.0.1") << backend.name;
-  EXPECT_EQ(dns.Ask("erin.hostwarden.test"), "127.0.0.1") << backend.name;
-
-  httplib::Client proxy("127.0.0.1", service.port());
-  proxy.set_interface("127.0.0.2");
-  ASSERT_TRUE(proxy.Post("/fo.php", {{"X-Forwarded-For", "203.0.113.9"}},
-                         hw::BuildEnvelope("erin", "secret1", kMachine), "application/x-www-form-urlencoded"));
-  EXPECT_EQ(dns.Ask("erin.hostwarden.test"), "203.0.113.9") << backend.name << ": the change shows at once";
-
-  EXPECT_EQ(Post(service, "/lk.php", "erin", "secret1", kMachine), "^^") << backend.name;
-  EXPECT_EQ(dns.Ask("erin.hostwarden.test"), "NXDOMAIN") << backend.name;
+  ChecksKeepARecordAFamily(service, dns, backend.name);
+  Dyndns2UpdatesEachFamily(service, dns, backend.name);
 }
 
 TEST(ServiceDns, OnTheEmbeddedSqliteFile) {
@@ -255,15 +356,6 @@ TEST(ServiceDns, OnPostgresql) {
                          connection,
                          {"--launch=gpgsql", "--gpgsql-host=" + fields["host"], "--gpgsql-port=" + fields["port"],
                           "--gpgsql-user=" + fields["user"], "--gpgsql-dbname=" + fields["dbname"]}});
-}
-
-// The serial of the zone's SOA as a DNS server answers it.
-std::uint64_t SerialSeenBy(const RunningDns& dns) {
-  std::istringstream fields(dns.Ask("hostwarden.test", "SOA"));
-  std::string skip;
-  std::uint64_t serial = 0;
-  fields >> skip >> skip >> serial;
-  return serial;
 }
 
 // Two instances of the service and two PowerDNS servers on one PostgreSQL database: a change made
@@ -289,10 +381,7 @@ TEST(ServiceDns, TwoInstancesAndTwoDnsServersOnOnePostgresqlDatabase) {
     };
     ASSERT_EQ(Post(first, "/sj.php", "hana", "secret1", kMachine).substr(0, 2), "##");
     seenByBoth("127.0.0.1", 1, "registered through the first");
-    httplib::Client proxy("127.0.0.1", second.port());
-    proxy.set_interface("127.0.0.2");
-    ASSERT_TRUE(proxy.Post("/fo.php", {{"X-Forwarded-For", "203.0.113.9"}},
-                           hw::BuildEnvelope("hana", "secret1", kMachine), "application/x-www-form-urlencoded"));
+    ASSERT_EQ(CheckFrom(second.port(), "127.0.0.2", "hana", "203.0.113.9"), "**203.0.113.9");
     seenByBoth("203.0.113.9", 2, "checked through the second");
     EXPECT_EQ(Post(first, "/lk.php", "hana", "secret1", kMachine), "^^");
     seenByBoth("NXDOMAIN", 3, "released through the first");

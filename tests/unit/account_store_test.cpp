@@ -31,6 +31,44 @@ Account AccountNamed(const std::string& name, const std::string& address = "203.
   return Account{name, "hash-of-" + name, "001122334455", address, 0};
 }
 
+// The records of one name as "type content", A before AAAA.
+std::string RecordsOf(hw::service::SqlDatabase& db, const std::string& name) {
+  std::string records;
+  for (const auto& row : db.Query("SELECT type, content FROM records WHERE name = $1 ORDER BY type, content", {name}))
+    records += (records.empty() ? "" : ", ") + row[0] + " " + row[1];
+  return records;
+}
+
+// The serial in the zone's SOA.
+std::uint64_t SerialIn(hw::service::SqlDatabase& db) {
+  std::istringstream fields(db.Query("SELECT content FROM records WHERE type = 'SOA'").at(0).at(0));
+  std::string skip;
+  std::uint64_t serial = 0;
+  fields >> skip >> skip >> serial;
+  return serial;
+}
+
+// A PostgreSQL database of the test's own on the test's server, dropped at the end: whatever uses it
+// must be gone by then.
+class ScratchDatabase {
+ public:
+  ScratchDatabase(const std::string& server, const std::string& prefix)
+      : server_(server), name_(prefix + std::to_string(::getpid())) {
+    OpenDatabase(server_)->Query("CREATE DATABASE " + name_);
+  }
+  ~ScratchDatabase() {
+    try {
+      OpenDatabase(server_)->Query("DROP DATABASE IF EXISTS " + name_);
+    } catch (const hw::service::DatabaseError& error) {
+      ADD_FAILURE() << error.what();
+    }
+  }
+  std::string connection() const { return server_ + " dbname=" + name_; }  // the last dbname counts
+
+ private:
+  std::string server_, name_;
+};
+
 // Every record of the zone as "name type content", in a fixed order.
 std::vector<std::string> Records(hw::service::SqlDatabase& db) {
   std::vector<std::string> records;
@@ -81,7 +119,7 @@ TEST_F(ForeignZone, TheServiceChangesOnlyItsOwnRecordsAndTheSerial) {
   EXPECT_EQ(Soa(), "a.example. admin.example. 2024010102 7200 900 1209600 300");
   admin->Query("INSERT INTO records (domain_id, name, type, content, ttl, prio, disabled, auth)"
                " VALUES (1, 'alice.hostwarden.test', 'MX', 'mail.example.', 3600, 0, FALSE, TRUE)");
-  ASSERT_EQ(store->SetAddress(*store->Find("alice"), "198.51.100.4", 1), AddressChange::Changed);
+  ASSERT_EQ(store->SetAddresses(*store->Find("alice"), {"198.51.100.4"}, "198.51.100.4", 1), AddressChange::Changed);
   store->Remove(*store->Find("alice"));
   std::vector<std::string> after = before;
   after.insert(after.begin(), "alice.hostwarden.test MX mail.example.");  // the administrator's, kept
@@ -98,15 +136,71 @@ TEST(AccountStoreChanges, ACheckOfAnAccountThatIsGoneWritesNothing) {
   ASSERT_TRUE(store.Create(AccountNamed("alice")));
   const Account checked = *store.Find("alice");
   store.Remove(checked);
-  EXPECT_EQ(store.SetAddress(checked, "198.51.100.9", 1), AddressChange::AccountGone);
+  EXPECT_EQ(store.SetAddresses(checked, {"198.51.100.9"}, "198.51.100.9", 1), AddressChange::AccountGone);
   const auto db = OpenDatabase(database);
   EXPECT_TRUE(db->Query("SELECT 1 FROM records WHERE name = 'alice.hostwarden.test'").empty());
 
   Account anew = AccountNamed("alice", "192.0.2.7");
   anew.machineId = "AABBCCDDEEFF";
   ASSERT_TRUE(store.Create(anew));
-  EXPECT_EQ(store.SetAddress(checked, "198.51.100.9", 2), AddressChange::AccountGone);
+  EXPECT_EQ(store.SetAddresses(checked, {"198.51.100.9"}, "198.51.100.9", 2), AddressChange::AccountGone);
   EXPECT_EQ(db->Query("SELECT content FROM records WHERE name = 'alice.hostwarden.test'").at(0).at(0), "192.0.2.7");
+}
+
+// A machine reached over both families checks over each in turn: each update replaces the record of
+// its own family only, is compared with that record (not with the last address of either family),
+// and raises the serial only when it changed a record.
+void EachFamilyKeepsItsOwnRecord(AccountStore& store, hw::service::SqlDatabase& db) {
+  struct Step {
+    const char* what;
+    std::vector<std::string> addresses;
+    AddressChange change;
+    const char* records;
+  };
+  const Step steps[] = {
+      {"IPv6 beside the registered IPv4", {"2001:db8::1"}, AddressChange::Changed, "A 203.0.113.1, AAAA 2001:db8::1"},
+      {"IPv4 again after IPv6", {"203.0.113.1"}, AddressChange::Unchanged, "A 203.0.113.1, AAAA 2001:db8::1"},
+      {"IPv6 again after IPv4", {"2001:db8::1"}, AddressChange::Unchanged, "A 203.0.113.1, AAAA 2001:db8::1"},
+      {"IPv4 moves", {"203.0.113.2"}, AddressChange::Changed, "A 203.0.113.2, AAAA 2001:db8::1"},
+      {"IPv4 in IPv6 form", {"::ffff:203.0.113.2"}, AddressChange::Unchanged, "A 203.0.113.2, AAAA 2001:db8::1"},
+      {"IPv6 spelled otherwise", {"2001:DB8:0::1"}, AddressChange::Unchanged, "A 203.0.113.2, AAAA 2001:db8::1"},
+      {"IPv6 moves", {"2001:db8::2"}, AddressChange::Changed, "A 203.0.113.2, AAAA 2001:db8::2"},
+      {"both move in one update",
+       {"198.51.100.1", "2001:db8::3"},
+       AddressChange::Changed,
+       "A 198.51.100.1, AAAA 2001:db8::3"},
+      {"one of two moves", {"198.51.100.1", "2001:db8::4"}, AddressChange::Changed, "A 198.51.100.1, AAAA 2001:db8::4"},
+  };
+  ASSERT_TRUE(store.Create(AccountNamed("alice")));
+  std::uint64_t serial = SerialIn(db);
+  std::int64_t time = 0;
+  for (const Step& step : steps) {
+    const std::string from = step.addresses.back();
+    EXPECT_EQ(store.SetAddresses(*store.Find("alice"), step.addresses, from, ++time), step.change) << step.what;
+    EXPECT_EQ(RecordsOf(db, "alice.hostwarden.test"), step.records) << step.what;
+    serial += step.change == AddressChange::Changed;
+    EXPECT_EQ(SerialIn(db), serial) << step.what << ": one step for each update that changed a record";
+    EXPECT_EQ(store.Find("alice")->address, from) << step.what << ": where the last query came from";
+    EXPECT_EQ(store.Find("alice")->updated, time) << step.what;
+  }
+  store.Remove(*store.Find("alice"));
+  EXPECT_EQ(RecordsOf(db, "alice.hostwarden.test"), "") << "a release takes both records";
+  EXPECT_EQ(SerialIn(db), serial + 1);
+  EXPECT_TRUE(db.Query("SELECT record_id FROM ddns_records").empty());
+}
+
+TEST(AccountStoreFamilies, OnSqlite) {
+  hwtest::TempDir folder;
+  const std::string database = "sqlite:" + folder.File("dns.db");
+  AccountStore store(OpenDatabase(database), kSqliteSchema, ".hostwarden.test");
+  EachFamilyKeepsItsOwnRecord(store, *OpenDatabase(database));
+}
+
+TEST(AccountStoreFamilies, OnPostgresql) {
+  HW_TEST_POSTGRES_OR_SKIP(server);
+  const ScratchDatabase scratch(server, "hw_families_");
+  AccountStore store(OpenDatabase(scratch.connection()), kPostgresSchema, ".hostwarden.test");
+  EachFamilyKeepsItsOwnRecord(store, *OpenDatabase(scratch.connection()));
 }
 
 TEST(SoaSerial, RisesByOneModulo2To32AndLeavesTheRestAsItWas) {
@@ -125,26 +219,16 @@ class TwoInstances : public ::testing::Test {
  protected:
   void SetUp() override {
     HW_TEST_POSTGRES_OR_SKIP(server);
-    name_ = "hw_instances_" + std::to_string(::getpid());
-    OpenDatabase(server)->Query("CREATE DATABASE " + name_);
-    database_ = server + " dbname=" + name_;  // the last dbname counts
-    first_ = std::make_unique<AccountStore>(OpenDatabase(database_), kPostgresSchema, ".hostwarden.test");
-    second_ = std::make_unique<AccountStore>(OpenDatabase(database_), kPostgresSchema, ".hostwarden.test");
+    scratch_ = std::make_unique<ScratchDatabase>(server, "hw_instances_");
+    first_ = std::make_unique<AccountStore>(OpenDatabase(scratch_->connection()), kPostgresSchema, ".hostwarden.test");
+    second_ = std::make_unique<AccountStore>(OpenDatabase(scratch_->connection()), kPostgresSchema, ".hostwarden.test");
   }
   void TearDown() override {
-    if (name_.empty()) return;
     first_.reset();
     second_.reset();
-    OpenDatabase(hwtest::TestPostgres())->Query("DROP DATABASE IF EXISTS " + name_);
+    scratch_.reset();
   }
-  std::uint64_t Serial() {
-    const std::string soa = OpenDatabase(database_)->Query("SELECT content FROM records WHERE type = 'SOA'").at(0).at(0);
-    std::istringstream fields(soa);
-    std::string skip;
-    std::uint64_t serial = 0;
-    fields >> skip >> skip >> serial;
-    return serial;
-  }
+  std::uint64_t Serial() { return SerialIn(*OpenDatabase(scratch_->connection())); }
   // Runs both at the same moment, each on its own thread.
   static void AtOnce(const std::function<void()>& one, const std::function<void()>& other) {
     std::latch start(2);
@@ -154,7 +238,7 @@ class TwoInstances : public ::testing::Test {
     b.join();
   }
 
-  std::string name_, database_;
+  std::unique_ptr<ScratchDatabase> scratch_;
   std::unique_ptr<AccountStore> first_, second_;
 };
 
@@ -169,10 +253,12 @@ TEST_F(TwoInstances, SimultaneousChangesNeitherFailNorLoseASerialStep) {
   const Account a = *first_->Find("race0"), b = *first_->Find("race1");
   AtOnce(
       [&] {
-        for (int change = 0; change < 30; ++change) first_->SetAddress(a, "198.51.100." + std::to_string(change % 2), 1);
+        for (int change = 0; change < 30; ++change)
+          first_->SetAddresses(a, {"198.51.100." + std::to_string(change % 2)}, "192.0.2.1", 1);
       },
       [&] {
-        for (int change = 0; change < 30; ++change) second_->SetAddress(b, "198.51.100." + std::to_string(change % 2), 1);
+        for (int change = 0; change < 30; ++change)
+          second_->SetAddresses(b, {"198.51.100." + std::to_string(change % 2)}, "192.0.2.1", 1);
       });
   EXPECT_EQ(Serial(), serial + 30 + 60) << "one step for each registration and each change";
 }

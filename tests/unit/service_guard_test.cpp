@@ -8,6 +8,7 @@
 #include "fixtures/TempDir.h"
 #include "service/AccountStore.h"
 #include "service/ClientAddress.h"
+#include "service/Dyndns2Addresses.h"
 #include "service/Exchange.h"
 #include "service/SqlDatabase.h"
 
@@ -73,7 +74,7 @@ TEST_F(ServiceGuard, FloodOfWrongPasswordsIsLimitedWithoutLockingOutTheOwner) {
   EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("carol", "guess!", "198.51.100.7"), "!!"); }), 0u)
       << "a spent address gets no hash for an unknown name either";
   EXPECT_EQ(HashesOf([&] {
-              EXPECT_EQ(exchange.Dyndns2Update("alice", "guess!", "alice.hostwarden.test", "203.0.113.1",
+              EXPECT_EQ(exchange.Dyndns2Update("alice", "guess!", "alice.hostwarden.test", {"203.0.113.1"},
                                                "198.51.100.7", 0),
                         "badauth");
             }),
@@ -122,6 +123,33 @@ TEST(LogSafe, NoClientTextEndsOrForgesALine) {
   EXPECT_EQ(hw::service::LogSafe("/fo.php\n127.0.0.1 POST /lk.php 200 ^^"), "/fo.php\\x0A127.0.0.1 POST /lk.php 200 ^^");
   EXPECT_EQ(hw::service::LogSafe(std::string("a\r\0b\x7f\\", 6)), "a\\x0D\\x00b\\x7F\\\\");
   EXPECT_EQ(hw::service::LogSafe("/hostwarden1.3.0.1"), "/hostwarden1.3.0.1");
+}
+
+// What a dyndns2 update names for the records: one address a family, IPv4 first, only addresses.
+TEST(Dyndns2Addresses, OneAddressAFamilyIpv4First) {
+  struct Case {
+    const char* myip;
+    const char* myipv6;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"203.0.113.5", "", {"203.0.113.5"}},
+      {"2001:db8::5", "", {"2001:db8::5"}},
+      {"203.0.113.5", "2001:db8::5", {"203.0.113.5", "2001:db8::5"}},
+      {"203.0.113.5,2001:db8::5", "", {"203.0.113.5", "2001:db8::5"}},
+      {"2001:db8::5, 203.0.113.5", "", {"203.0.113.5", "2001:db8::5"}},
+      {"", "2001:db8::5", {"2001:db8::5"}},
+      {"203.0.113.5,203.0.113.6", "", {"203.0.113.5"}},
+      {"2001:db8::5", "2001:db8::6", {"2001:db8::5"}},
+      {"not-an-address,2001:db8::5", "", {"2001:db8::5"}},
+      {"::ffff:203.0.113.5", "2001:db8::5", {"203.0.113.5", "2001:db8::5"}},
+      {"203.0.113.5", "junk", {"203.0.113.5"}},
+      {"junk", "", {}},
+      {"", "", {}},
+      {",", ",,", {}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(hw::service::Dyndns2Addresses(c.myip, c.myipv6), c.expected) << c.myip << " / " << c.myipv6;
 }
 
 }  // namespace
