@@ -75,6 +75,8 @@ std::string HttpClient::Exchange(const char* method, const std::string& url, con
     connection.BeginExchange();
     if (post || !connection.Reusable()) connection.Open(target.host, target.port, family);
     connection.SetSilenceLimit(limits_.silenceMs);
+    // A kept connection is secured already; a new one is, before the request goes out.
+    if (target.secure && !connection.Secured()) connection.StartTls(target.host);
     connection.Send(Head(method, target, body));
     if (post) connection.Send(*body);
     const HttpReply reply = ReadReplyHead(connection);

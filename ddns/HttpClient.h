@@ -10,7 +10,7 @@
 namespace hw {
 
 // The blocking HTTP/1.x client the service sees: a fixed request profile, at most one kept
-// connection, cookies in memory. Failures throw TransportError with their exact message text.
+// connection, cookies in memory; an https URL's exchange goes over TLS, with the same bytes inside. Failures throw TransportError with their exact message text.
 // While a request waits, the pump runs; a request made from inside it (a handler that the pump
 // dispatched) travels on a connection of its own and leaves the waiting one untouched.
 class HttpClient {

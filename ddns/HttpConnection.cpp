@@ -44,7 +44,8 @@ HttpConnection::HttpConnection(const Pump& pump, const HttpLimits& limits, const
       connector_(connector),
       exchangeStart_(Clock::now()),
       lastPump_(exchangeStart_),
-      silenceMs_(limits.silenceMs) {}
+      silenceMs_(limits.silenceMs),
+      readWaitsFor_(POLLIN) {}
 
 HttpConnection::~HttpConnection() { Close(); }
 
@@ -83,26 +84,37 @@ void HttpConnection::Open(const std::string& host, int port, int family) {
   }
 }
 
-void HttpConnection::WaitConnected() {
-  const auto started = Clock::now();
-  while (PollOnce(fd_, POLLOUT, kConnectSliceMs) == 0) {
-    if (ElapsedMs(started) >= limits_.connectMs) {
+void HttpConnection::WaitConnected() { WaitWhileOpening(POLLOUT, Clock::now(), "Connect timed out."); }
+
+// A new connection is opened as its exchange begins, so the handshake's bound counts from there.
+void HttpConnection::StartTls(const std::string& host) {
+  tls_ = std::make_unique<TlsStream>(fd_, host);
+  for (short waitFor; tls_ && (waitFor = tls_->Handshake()) != 0;)
+    WaitWhileOpening(waitFor, exchangeStart_, "TLS handshake timed out.");
+}
+
+void HttpConnection::WaitWhileOpening(short events, Clock::time_point since, const char* timedOut) {
+  while (PollOnce(fd_, events, kConnectSliceMs) == 0) {
+    if (ElapsedMs(since) >= limits_.connectMs) {
       Close();
-      throw TransportError("Connect timed out.");
+      throw TransportError(timedOut);
     }
     if (pump_) pump_();
   }
 }
 
-bool HttpConnection::Reusable() const {
+bool HttpConnection::Reusable() {
   if (fd_ < 0 || peerClosed_ || !buffer_.empty()) return false;
+  if (tls_) return tls_->Idle();
   pollfd entry{fd_, POLLIN, 0};
   return ::poll(&entry, 1, 0) == 0;  // readable while idle: the server's close, a reset or stray bytes
 }
 
 void HttpConnection::Close() {
+  tls_.reset();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  readWaitsFor_ = POLLIN;
   peerClosed_ = false;
   buffer_.clear();
 }
@@ -110,15 +122,19 @@ void HttpConnection::Close() {
 void HttpConnection::Send(const std::string& bytes) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
-    const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      PollOnce(fd_, POLLOUT, -1);  // nothing is dispatched while sending
-    } else if (n < 0 && errno != EINTR) {
-      ThrowSocketError(errno);
-    }
+    const StreamStep step = SendSome(bytes.data() + sent, bytes.size() - sent);
+    sent += step.bytes;
+    if (step.waitFor != 0) PollOnce(fd_, step.waitFor, -1);  // nothing is dispatched while sending
   }
+}
+
+StreamStep HttpConnection::SendSome(const char* from, std::size_t size) {
+  if (tls_) return tls_->Write(from, size);
+  const ssize_t n = ::send(fd_, from, size, MSG_NOSIGNAL);
+  if (n >= 0) return {static_cast<std::size_t>(n), 0, false};
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return {0, POLLOUT, false};
+  if (errno != EINTR) ThrowSocketError(errno);
+  return {};
 }
 
 void HttpConnection::CheckExchangeTime() const {
@@ -135,29 +151,42 @@ void HttpConnection::PumpIfDue() {
 
 bool HttpConnection::Fill() {
   if (peerClosed_ || fd_ < 0) return false;
+  // Bytes that TLS decrypted with an earlier record are no longer on the socket for a poll to see.
+  const bool held = tls_ && tls_->Pending();
+  if (!held && !WaitReadable()) return false;
+  CheckExchangeTime();
+  PumpIfDue();
+  if (fd_ < 0) return false;
+  char chunk[kReceiveBuffer];
+  const StreamStep step = Receive(chunk, sizeof chunk);
+  readWaitsFor_ = step.waitFor != 0 ? step.waitFor : POLLIN;
+  if (step.ended) {
+    peerClosed_ = true;
+    return false;
+  }
+  buffer_.append(chunk, step.bytes);
+  return true;
+}
+
+bool HttpConnection::WaitReadable() {
   const auto started = Clock::now();
-  while (PollOnce(fd_, POLLIN, kReadSliceMs) == 0) {
+  while (PollOnce(fd_, readWaitsFor_, kReadSliceMs) == 0) {
     CheckExchangeTime();
     if (ElapsedMs(started) >= silenceMs_) throw TransportError("Read Timeout");
     lastPump_ = Clock::now();
     if (pump_) pump_();
     if (fd_ < 0) return false;
   }
-  CheckExchangeTime();
-  PumpIfDue();
-  if (fd_ < 0) return false;
-  char chunk[kReceiveBuffer];
-  const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EINTR) return true;
-    ThrowSocketError(errno);
-  }
-  if (n == 0) {
-    peerClosed_ = true;
-    return false;
-  }
-  buffer_.append(chunk, static_cast<std::size_t>(n));
   return true;
+}
+
+StreamStep HttpConnection::Receive(char* into, std::size_t size) {
+  if (tls_) return tls_->Read(into, size);
+  const ssize_t n = ::recv(fd_, into, size, 0);
+  if (n > 0) return {static_cast<std::size_t>(n), 0, false};
+  if (n == 0) return {0, 0, true};
+  if (errno != EAGAIN && errno != EINTR) ThrowSocketError(errno);
+  return {0, POLLIN, false};
 }
 
 // The longest accepted line holds kMaxLine bytes, not counting its line end (LF or CR LF).

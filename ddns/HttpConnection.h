@@ -4,8 +4,11 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "ddns/TlsStream.h"
 
 namespace hw {
 
@@ -21,7 +24,8 @@ using Connector = std::function<int(const std::string& host, int port)>;
 // for every endpoint many times over and stop a broken or hostile service from holding the client
 // (its memory, or its handler) without end.
 struct HttpLimits {
-  int connectMs = 120000;               // "Connect timed out."
+  int connectMs = 120000;               // "Connect timed out."; with TLS, the connect and the handshake
+                                        // together, from the exchange's start: "TLS handshake timed out."
   int silenceMs = 120000;               // a reply silent this long fails with "Read Timeout"
   int errorBodyMs = 2000;               // the body of a failed reply is read this long at most
   int exchangeMs = 300000;              // one exchange, from its connect to the end of its reply: "Read Timeout"
@@ -35,10 +39,11 @@ struct HttpLimits {
 // that is no size. Worded like the client's other failure texts.
 inline constexpr const char* kReplyTooLarge = "Max reply size exceeded.";
 
-// One TCP connection to the service. Waiting for the connect and for reply data happens in short
-// slices; the owner's pump runs after each quiet slice and, while data keeps arriving, at least every
-// 250 ms, so the windows stay responsive whatever the server does. The pump, the limits and the
-// connector belong to the owning client and must outlive the connection.
+// One TCP connection to the service, plain or secured by TLS. Waiting for the connect, the handshake
+// and reply data happens in short slices; the owner's pump runs after each quiet slice and, while
+// data keeps arriving, at least every 250 ms, so the windows stay responsive whatever the server
+// does. The pump, the limits and the connector belong to the owning client and must outlive the
+// connection.
 class HttpConnection {
  public:
   static constexpr int kConnectSliceMs = 125;
@@ -57,9 +62,13 @@ class HttpConnection {
   // (AF_UNSPEC: of either family, the first the resolver gives).
   void Open(const std::string& host, int port, int family = AF_UNSPEC);
   // Open, idle and untouched by the server since the last reply: a server that closed a kept
-  // connection has left its end-of-stream behind, so this needs no traffic.
-  bool Reusable() const;
+  // connection has left its end-of-stream behind, so this needs no traffic. (Over TLS, records
+  // without data that came meanwhile are read and leave it reusable.)
+  bool Reusable();
   void Close();
+  // Makes the open connection a TLS one for `host`, whose certificate it verifies (TlsStream).
+  void StartTls(const std::string& host);
+  bool Secured() const { return tls_ != nullptr; }
   void Send(const std::string& bytes);
 
   // A line ended by LF, without its line end (a CR before the LF is dropped); nullopt when the
@@ -75,8 +84,12 @@ class HttpConnection {
   void SetSilenceLimit(int ms) { silenceMs_ = ms; }
 
  private:
-  bool Fill();  // false when the server has closed
+  bool Fill();          // false when the server has closed
+  bool WaitReadable();  // false when the pump closed the connection meanwhile
+  StreamStep Receive(char* into, std::size_t size);
+  StreamStep SendSome(const char* from, std::size_t size);
   void WaitConnected();
+  void WaitWhileOpening(short events, std::chrono::steady_clock::time_point since, const char* timedOut);
   void PumpIfDue();
   void CheckExchangeTime() const;
 
@@ -87,6 +100,8 @@ class HttpConnection {
   std::chrono::steady_clock::time_point lastPump_;
   int silenceMs_;
   int fd_ = -1;
+  std::unique_ptr<TlsStream> tls_;
+  short readWaitsFor_;  // what the next read waits for: its data, or (TLS) room to answer the server
   bool peerClosed_ = false;
   std::string buffer_;
 };

@@ -2,12 +2,23 @@
 
 #include <charconv>
 
+#include "common/Text.h"
+
 namespace hw {
+namespace {
+
+int DefaultPortOf(bool secure) { return secure ? 443 : 80; }
+
+}  // namespace
 
 HttpTarget ParseHttpUrl(const std::string& url) {
   HttpTarget target;
   std::string rest = url;
-  if (const auto scheme = rest.find("://"); scheme != std::string::npos) rest.erase(0, scheme + 3);
+  if (const auto scheme = rest.find("://"); scheme != std::string::npos) {
+    target.secure = SameIgnoringCase(rest.substr(0, scheme), "https");
+    target.port = DefaultPortOf(target.secure);
+    rest.erase(0, scheme + 3);
+  }
   rest = rest.substr(0, rest.find('#'));  // a fragment never goes on the wire
   const auto slash = rest.find_first_of("/?");
   if (slash != std::string::npos) target.path = (rest[slash] == '/' ? "" : "/") + rest.substr(slash);
@@ -25,7 +36,7 @@ HttpTarget ParseHttpUrl(const std::string& url) {
 }
 
 std::string HostHeaderOf(const HttpTarget& target) {
-  return target.port == 80 ? target.host : target.host + ":" + std::to_string(target.port);
+  return target.port == DefaultPortOf(target.secure) ? target.host : target.host + ":" + std::to_string(target.port);
 }
 
 }  // namespace hw

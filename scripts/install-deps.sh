@@ -10,7 +10,7 @@ SUDO=""
 
 packages=(
   build-essential cmake ninja-build pkg-config python3 dpkg-dev lintian systemd clang libclang-rt-14-dev
-  qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libcurl4-openssl-dev libsodium-dev
+  qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libcurl4-openssl-dev libsodium-dev libssl-dev
   libgtest-dev libgmock-dev
   libmicrohttpd-dev libcpp-httplib-dev libpq-dev pdns-server pdns-backend-sqlite3 pdns-backend-pgsql postgresql dnsutils
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei

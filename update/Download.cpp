@@ -73,9 +73,21 @@ std::string OriginOf(std::string_view url) {
   return AsciiLower(std::string(url.substr(0, schemeEnd + 3)).append(authority));
 }
 
+// An https service's certificate holds for its host, as for the client's other requests, and
+// from the same store: libcurl reads neither SSL_CERT_FILE nor SSL_CERT_DIR by itself.
+void SetVerification(const CurlLibrary& curl, CURL* handle) {
+  curl.easySetopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl.easySetopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+  const char* file = std::getenv("SSL_CERT_FILE");
+  if (file && *file) curl.easySetopt(handle, CURLOPT_CAINFO, file);
+  const char* folder = std::getenv("SSL_CERT_DIR");
+  if (folder && *folder) curl.easySetopt(handle, CURLOPT_CAPATH, folder);
+}
+
 void SetOptions(const CurlLibrary& curl, CURL* handle, const std::string& agent, const DownloadLimits& limits,
                 Target& target) {
   const auto set = [&](CURLoption option, auto value) { curl.easySetopt(handle, option, value); };
+  SetVerification(curl, handle);
   set(CURLOPT_USERAGENT, agent.c_str());
   // Redirects are followed here, one by one, so that each can be checked before it is taken.
   set(CURLOPT_FOLLOWLOCATION, 0L);

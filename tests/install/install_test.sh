@@ -65,7 +65,7 @@ for file in ./usr/lib/hostwarden/Hostwarden ./usr/lib/hostwarden/loader.exe ./us
   grep -q " $file\$" <<<"$contents" || fail "the client package lacks $file"
 done
 depends=$(dpkg-deb -f "$client" Depends)
-for package in libqt6widgets6 libsqlite3-0 libcurl4 libsodium23 fonts-liberation; do
+for package in libqt6widgets6 libsqlite3-0 libcurl4 libsodium23 libssl3 fonts-liberation; do
   grep -q "$package" <<<"$depends" || fail "the client package does not depend on $package: $depends"
 done
 dpkg-deb -I "$client" postinst | grep -q "install -d -o root -g hostwarden -m 2770 /var/lib/hostwarden" ||
@@ -79,6 +79,7 @@ for file in ./usr/lib/hostwarden-daemon/hostwarden-daemon ./usr/lib/hostwarden-d
 done
 grep -q " ./usr/bin/hostwarden-daemon -> ../lib/hostwarden-daemon/hostwarden-daemon$" <<<"$daemon_contents" ||
   fail "the daemon package lacks its link on the path"
+grep -q "libssl3" <<<"$(dpkg-deb -f "$daemon" Depends)" || fail "the daemon package does not depend on libssl3"
 ! grep -qi "qt6\|libx11\|libgl" <<<"$(dpkg-deb -f "$daemon" Depends)" ||
   fail "the daemon package pulls a desktop: $(dpkg-deb -f "$daemon" Depends)"
 dpkg-deb -I "$daemon" postinst | grep -q "adduser --quiet --system --ingroup hostwarden" ||

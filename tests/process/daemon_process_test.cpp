@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#include <regex>
 
 #include "ddns/Base64.h"
 #include "ddns/Envelope.h"
@@ -17,6 +18,8 @@
 #include "fixtures/ChildProcess.h"
 #include "fixtures/DaemonTest.h"
 #include "fixtures/FakeService.h"
+#include "fixtures/RunningService.h"
+#include "fixtures/TestCertificates.h"
 #include "fixtures/TempDir.h"
 #include "settings/SettingsStore.h"
 
@@ -93,6 +96,43 @@ TEST_F(Daemon, RegisterWithTheServiceAwaySaysSo) {
   const Ended run = RunToEnd({"register", "carol"}, "s3cret!\n", {{"HOSTWARDEN_TEST_SERVICE_HOST", away}});
   EXPECT_EQ(run.status, 4) << run.output;
   EXPECT_NE(run.output.find("ERROR: "), std::string::npos) << run.output;
+}
+
+// With an https service prefix every request goes over TLS: a registration and a tick go through
+// when the certificate holds, and one that does not is logged as the request's error.
+TEST_F(Daemon, SpeaksToAnHttpsServiceAndLogsACertificateItRefuses) {
+  TempDir keys, data;
+  const hwtest::TestAuthority authority(keys, "authority");
+  const hwtest::IssuedCertificate valid = authority.Issue("valid", "IP:127.0.0.1");
+  const hwtest::IssuedCertificate expired = authority.Issue("expired", "IP:127.0.0.1", hwtest::Validity::Expired);
+  ASSERT_TRUE(valid.made && expired.made) << "openssl could not make the test certificates";
+  const auto servedWith = [&](const hwtest::IssuedCertificate& served) {
+    return std::make_unique<hwtest::RunningService>(
+        "sqlite:" + data.File("dns.db"),
+        std::vector<std::string>{"--tls-cert", served.certificate, "--tls-key", served.key});
+  };
+  const auto overTls = [&](const hwtest::RunningService& service) {
+    return std::map<std::string, std::string>{
+        {"HOSTWARDEN_TEST_SERVICE_HOST", "https://127.0.0.1:" + std::to_string(service.port())},
+        {"SSL_CERT_FILE", authority.certificate()},
+        {"HOSTWARDEN_TEST_TICKS", "1"}};
+  };
+  {
+    const auto service = servedWith(valid);
+    const Ended registered = RunToEnd({"register", "alice"}, "s3cret!\n", overTls(*service));
+    EXPECT_EQ(registered.status, 0) << registered.output;
+    EXPECT_NE(registered.output.find("The name alice is now registered.\n"), std::string::npos) << registered.output;
+    const Ended ticked = RunToEnd({}, {}, overTls(*service));
+    EXPECT_EQ(ticked.status, 0) << ticked.output;
+    EXPECT_EQ(Count(ticked.output, "Host name updated; it now points to 127.0.0.1."), 2u) << ticked.output;
+  }
+  const auto refusing = servedWith(expired);
+  auto environment = overTls(*refusing);
+  environment.merge(Environment());
+  ChildProcess daemon(kDaemon, scratch_.path(), environment, {}, scratch_.File("output"));
+  const std::regex logged(R"((^|\n)\[[^\]\n]+\] ERROR: TLS handshake failed: certificate has expired\n)");
+  EXPECT_TRUE(hwtest::WaitUntil([&] { return std::regex_search(ReadFileText(scratch_.File("output")), logged); }, 30s))
+      << ReadFileText(scratch_.File("output"));
 }
 
 TEST_F(Daemon, TicksSendTheClientsRequestsInOrderAndStatusShowsTheLastReply) {

@@ -22,6 +22,7 @@
 #include "ddns/Envelope.h"
 #include "ddns/HttpClient.h"
 #include "fixtures/RunningService.h"
+#include "fixtures/TestCertificates.h"
 
 namespace {
 
@@ -186,26 +187,6 @@ TEST_F(ServiceFront, MetricsCountWhatWasAsked) {
   EXPECT_TRUE(page.ends_with("# EOF\n")) << page;
 }
 
-// A throwaway certificate authority and a certificate it signed for 127.0.0.1, made with openssl.
-struct TestCertificates {
-  explicit TestCertificates(const hwtest::TempDir& folder, const std::string& name) {
-    const std::string at = folder.File(name);
-    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-    const std::string commands =
-        "openssl req -x509" + ec + "-keyout " + at + "-ca.key -out " + at + "-ca.pem -days 2 -subj /CN=TestCA-" +
-        name + " && openssl req" + ec + "-keyout " + at + ".key -out " + at + ".csr -subj /CN=127.0.0.1" +
-        " && printf 'subjectAltName=IP:127.0.0.1\\n' > " + at + ".ext" + " && openssl x509 -req -in " + at +
-        ".csr -CA " + at + "-ca.pem -CAkey " + at + "-ca.key -CAcreateserial -days 2 -extfile " + at + ".ext -out " +
-        at + ".pem 2>/dev/null >/dev/null";
-    made = std::system(("(" + commands + ") >/dev/null 2>&1").c_str()) == 0;
-    authority = at + "-ca.pem";
-    certificate = at + ".pem";
-    key = at + ".key";
-  }
-  bool made = false;
-  std::string authority, certificate, key;
-};
-
 // What curl, trusting only `authority`, fetches from the service over HTTPS; empty when it fails.
 std::string FetchOverTls(int port, const std::string& authority) {
   const std::string command = "curl -s --max-time 20 --cacert " + authority + " https://127.0.0.1:" +
@@ -223,14 +204,16 @@ std::string FetchOverTls(int port, const std::string& authority) {
 // the same port, and a certificate that cannot be used leaves the old one serving.
 TEST(ServiceTls, AnswersOverHttpsAndTakesANewCertificateOnSighup) {
   hwtest::TempDir keys, data;
-  const TestCertificates first(keys, "first"), second(keys, "second");
+  const hwtest::TestAuthority firstAuthority(keys, "first"), secondAuthority(keys, "second");
+  const hwtest::IssuedCertificate first = firstAuthority.Issue("first", "IP:127.0.0.1");
+  const hwtest::IssuedCertificate second = secondAuthority.Issue("second", "IP:127.0.0.1");
   ASSERT_TRUE(first.made && second.made) << "openssl could not make the test certificates";
   const std::string certificate = keys.File("served.pem"), key = keys.File("served.key");
   std::filesystem::copy_file(first.certificate, certificate);
   std::filesystem::copy_file(first.key, key);
   RunningService service("sqlite:" + data.File("dns.db"), {"--tls-cert", certificate, "--tls-key", key});
-  EXPECT_TRUE(FetchOverTls(service.port(), first.authority).starts_with("2013\r\n6\r\n15\r\n"));
-  EXPECT_EQ(FetchOverTls(service.port(), second.authority), "") << "not yet the second certificate";
+  EXPECT_TRUE(FetchOverTls(service.port(), firstAuthority.certificate()).starts_with("2013\r\n6\r\n15\r\n"));
+  EXPECT_EQ(FetchOverTls(service.port(), secondAuthority.certificate()), "") << "not yet the second certificate";
 
   std::filesystem::copy_file(second.certificate, certificate, std::filesystem::copy_options::overwrite_existing);
   std::filesystem::copy_file(second.key, key, std::filesystem::copy_options::overwrite_existing);
@@ -238,14 +221,14 @@ TEST(ServiceTls, AnswersOverHttpsAndTakesANewCertificateOnSighup) {
   ASSERT_TRUE(hwtest::WaitUntil([&] { return service.Log().find("TLS certificate read again") != std::string::npos; },
                                 30s))
       << service.Log();
-  EXPECT_TRUE(FetchOverTls(service.port(), second.authority).starts_with("2013\r\n6\r\n15\r\n"));
-  EXPECT_EQ(FetchOverTls(service.port(), first.authority), "");
+  EXPECT_TRUE(FetchOverTls(service.port(), secondAuthority.certificate()).starts_with("2013\r\n6\r\n15\r\n"));
+  EXPECT_EQ(FetchOverTls(service.port(), firstAuthority.certificate()), "");
 
   hwtest::TempDir broken;
   std::ofstream(certificate) << "not a certificate";
   service.Signal(SIGHUP);
   ASSERT_TRUE(hwtest::WaitUntil([&] { return service.Log().find("unusable") != std::string::npos; }, 30s));
-  EXPECT_TRUE(FetchOverTls(service.port(), second.authority).starts_with("2013\r\n6\r\n15\r\n"));
+  EXPECT_TRUE(FetchOverTls(service.port(), secondAuthority.certificate()).starts_with("2013\r\n6\r\n15\r\n"));
 }
 
 }  // namespace

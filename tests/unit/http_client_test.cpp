@@ -295,6 +295,7 @@ TEST(HttpUrl, SplitsHostPortAndTarget) {
     int port;
     const char* path;
     const char* hostHeader;
+    bool secure = false;
   };
   const Case cases[] = {
       {"http://ddns.example:17861/fo.php", "ddns.example", 17861, "/fo.php", "ddns.example:17861"},
@@ -302,6 +303,12 @@ TEST(HttpUrl, SplitsHostPortAndTarget) {
       {"http://ddns.example/", "ddns.example", 80, "/", "ddns.example"},
       {"http://ddns.example:80/a?b=1#top", "ddns.example", 80, "/a?b=1", "ddns.example"},
       {"http://ddns.example:17861?x=1", "ddns.example", 17861, "/?x=1", "ddns.example:17861"},
+      {"http://ddns.example:443/", "ddns.example", 443, "/", "ddns.example:443"},
+      {"https://ddns.example:17861/fo.php", "ddns.example", 17861, "/fo.php", "ddns.example:17861", true},
+      {"https://ddns.example/now.php", "ddns.example", 443, "/now.php", "ddns.example", true},
+      {"https://ddns.example:443", "ddns.example", 443, "/", "ddns.example", true},
+      {"https://ddns.example:80/", "ddns.example", 80, "/", "ddns.example:80", true},
+      {"HTTPS://ddns.example/", "ddns.example", 443, "/", "ddns.example", true},
   };
   for (const Case& c : cases) {
     const hw::HttpTarget target = hw::ParseHttpUrl(c.url);
@@ -309,6 +316,7 @@ TEST(HttpUrl, SplitsHostPortAndTarget) {
     EXPECT_EQ(target.port, c.port) << c.url;
     EXPECT_EQ(target.path, c.path) << c.url;
     EXPECT_EQ(hw::HostHeaderOf(target), c.hostHeader) << c.url;
+    EXPECT_EQ(target.secure, c.secure) << c.url;
   }
 }
 
@@ -356,6 +364,23 @@ TEST(HttpWaiting, ConnectPumpsAndGivesUpAtItsBound) {
   client.SetLimits(limits);
   EXPECT_EQ(FailureOf(client, port.url("/now.php")), "Connect timed out.");
   EXPECT_GE(pumped, 3);  // once per 125 ms slice: eight of them, when the machine is not busy
+}
+
+// A server that takes the connection and never answers the TLS handshake holds the request no
+// longer than the connect bound, and the pump runs meanwhile. (This pump ends a request that
+// outlives the bound by far.)
+TEST(HttpWaiting, TlsHandshakePumpsAndGivesUpAtTheConnectBound) {
+  const LoopbackSocket silent(1);  // the system completes the connect; nobody ever reads or writes
+  const std::string url = "https://127.0.0.1:" + std::to_string(silent.port()) + "/now.php";
+  int pumped = 0;
+  hw::HttpClient client([&] {
+    if (++pumped > 40) throw hw::TransportError("still waiting after 5 s");
+  });
+  hw::HttpLimits limits;
+  limits.connectMs = 1000;
+  client.SetLimits(limits);
+  EXPECT_EQ(FailureOf(client, url), "TLS handshake timed out.");
+  EXPECT_GE(pumped, 3);  // once per 125 ms slice
 }
 
 // The reply-silence bound and the shorter bound on a failed reply's body are separate limits. The
