@@ -9,6 +9,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/LibrarySymbol.h"
+
 namespace hw {
 namespace {
 
@@ -68,8 +70,7 @@ class LocaleLibrary {
   }
   template <typename Function>
   bool Resolve(const char* name, Function& function) {
-    function = reinterpret_cast<Function>(::dlsym(handle_, name));
-    return function != nullptr;
+    return ResolveSymbol(handle_, name, function);
   }
   decltype(&::u_cleanup) cleanup = nullptr;
   bool ownLoad_;

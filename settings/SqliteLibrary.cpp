@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/LibrarySymbol.h"
+
 namespace hw {
 namespace {
 
@@ -23,26 +25,20 @@ LoadedSqlite& State() {
   return state;
 }
 
-template <typename Function>
-bool Resolve(void* handle, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(::dlsym(handle, name));
-  return function != nullptr;
-}
-
 bool ResolveAll(void* handle, SqliteLibrary& f) {
-  return Resolve(handle, "sqlite3_open_v2", f.open_v2) && Resolve(handle, "sqlite3_close", f.close) &&
-         Resolve(handle, "sqlite3_close_v2", f.close_v2) && Resolve(handle, "sqlite3_exec", f.exec) &&
-         Resolve(handle, "sqlite3_prepare_v2", f.prepare_v2) && Resolve(handle, "sqlite3_step", f.step) &&
-         Resolve(handle, "sqlite3_finalize", f.finalize) && Resolve(handle, "sqlite3_bind_text", f.bind_text) &&
-         Resolve(handle, "sqlite3_bind_int", f.bind_int) && Resolve(handle, "sqlite3_bind_blob", f.bind_blob) &&
-         Resolve(handle, "sqlite3_bind_parameter_count", f.bind_parameter_count) &&
-         Resolve(handle, "sqlite3_column_type", f.column_type) &&
-         Resolve(handle, "sqlite3_column_text", f.column_text) && Resolve(handle, "sqlite3_column_int", f.column_int) &&
-         Resolve(handle, "sqlite3_column_blob", f.column_blob) &&
-         Resolve(handle, "sqlite3_column_bytes", f.column_bytes) && Resolve(handle, "sqlite3_changes", f.changes) &&
-         Resolve(handle, "sqlite3_busy_timeout", f.busy_timeout) && Resolve(handle, "sqlite3_db_config", f.db_config) &&
-         Resolve(handle, "sqlite3_limit", f.limit) && Resolve(handle, "sqlite3_progress_handler", f.progress_handler) &&
-         Resolve(handle, "sqlite3_shutdown", f.shutdown);
+  return ResolveSymbol(handle, "sqlite3_open_v2", f.open_v2) && ResolveSymbol(handle, "sqlite3_close", f.close) &&
+         ResolveSymbol(handle, "sqlite3_close_v2", f.close_v2) && ResolveSymbol(handle, "sqlite3_exec", f.exec) &&
+         ResolveSymbol(handle, "sqlite3_prepare_v2", f.prepare_v2) && ResolveSymbol(handle, "sqlite3_step", f.step) &&
+         ResolveSymbol(handle, "sqlite3_finalize", f.finalize) && ResolveSymbol(handle, "sqlite3_bind_text", f.bind_text) &&
+         ResolveSymbol(handle, "sqlite3_bind_int", f.bind_int) && ResolveSymbol(handle, "sqlite3_bind_blob", f.bind_blob) &&
+         ResolveSymbol(handle, "sqlite3_bind_parameter_count", f.bind_parameter_count) &&
+         ResolveSymbol(handle, "sqlite3_column_type", f.column_type) &&
+         ResolveSymbol(handle, "sqlite3_column_text", f.column_text) && ResolveSymbol(handle, "sqlite3_column_int", f.column_int) &&
+         ResolveSymbol(handle, "sqlite3_column_blob", f.column_blob) &&
+         ResolveSymbol(handle, "sqlite3_column_bytes", f.column_bytes) && ResolveSymbol(handle, "sqlite3_changes", f.changes) &&
+         ResolveSymbol(handle, "sqlite3_busy_timeout", f.busy_timeout) && ResolveSymbol(handle, "sqlite3_db_config", f.db_config) &&
+         ResolveSymbol(handle, "sqlite3_limit", f.limit) && ResolveSymbol(handle, "sqlite3_progress_handler", f.progress_handler) &&
+         ResolveSymbol(handle, "sqlite3_shutdown", f.shutdown);
 }
 
 }  // namespace

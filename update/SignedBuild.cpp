@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "platform/LibrarySymbol.h"
+
 namespace hw {
 namespace {
 
@@ -19,20 +21,14 @@ struct SodiumLibrary {
   decltype(&::crypto_sign_verify_detached) verifyDetached = nullptr;
 };
 
-template <typename Function>
-bool Resolve(void* library, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(::dlsym(library, name));
-  return function != nullptr;
-}
-
 std::optional<SodiumLibrary> LoadSodium() {
   void* library = ::dlopen("libsodium.so.23", RTLD_NOW | RTLD_LOCAL);
   SodiumLibrary sodium;
-  if (!library || !Resolve(library, "sodium_init", sodium.init) ||
-      !Resolve(library, "sodium_memzero", sodium.memzero) ||
-      !Resolve(library, "crypto_sign_keypair", sodium.keypair) ||
-      !Resolve(library, "crypto_sign_detached", sodium.signDetached) ||
-      !Resolve(library, "crypto_sign_verify_detached", sodium.verifyDetached) || sodium.init() < 0)
+  if (!library || !ResolveSymbol(library, "sodium_init", sodium.init) ||
+      !ResolveSymbol(library, "sodium_memzero", sodium.memzero) ||
+      !ResolveSymbol(library, "crypto_sign_keypair", sodium.keypair) ||
+      !ResolveSymbol(library, "crypto_sign_detached", sodium.signDetached) ||
+      !ResolveSymbol(library, "crypto_sign_verify_detached", sodium.verifyDetached) || sodium.init() < 0)
     return std::nullopt;
   return sodium;
 }
