@@ -41,6 +41,7 @@ class Network : public hwtest::DaemonTest {
   void TearDown() override {
     Ip("addr flush dev lo scope global");
     Ip("addr flush dev lo scope link");
+    Ip("route flush exact 0.0.0.0/0");
   }
   // The fake service by a name with both an A and an AAAA address (the namespace's hosts file).
   std::string ServicePrefix() const override { return "http://service.test:" + std::to_string(service_.port()); }
@@ -133,6 +134,15 @@ TEST_F(Network, AnAddedGlobalAddressIsCheckedWithinSecondsAndALinkLocalOneNever)
   ASSERT_TRUE(hwtest::WaitUntil([&] { return CheckCount() == 2; }, 20s)) << Trace();
   EXPECT_LT(std::chrono::steady_clock::now() - added, 6s);
   EXPECT_NE(Log().find("it now points to 198.51.100.7."), std::string::npos) << Log();
+}
+
+TEST_F(Network, ANewDefaultRouteIsAChange) {
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.5-101010", kBeforeClosing, "##203.0.113.5-101010"})
+    service_.Enqueue(Reply::Ok(reply));
+  auto daemon = Start({"--watch-address"});
+  Ip("route add default dev lo");
+  ASSERT_TRUE(TraceSays("network change settled: a check follows")) << Trace();
+  ASSERT_TRUE(hwtest::WaitUntil([&] { return CheckCount() == 2; }, 20s)) << Trace();
 }
 
 TEST_F(Network, ABurstOfTenChangesIsOneCheck) {
