@@ -15,6 +15,9 @@ constexpr const char* kAccountsTable =
 // The DNS records this service wrote, by the account they belong to: the only ones it ever changes.
 constexpr const char* kRecordsTable =
     "CREATE TABLE IF NOT EXISTS ddns_records (record_id BIGINT PRIMARY KEY, account VARCHAR(16) NOT NULL)";
+// Every check looks an account's records up by its name; made also in a database of an earlier
+// version, which had no such index.
+constexpr const char* kRecordsIndex = "CREATE INDEX IF NOT EXISTS ddns_records_account ON ddns_records (account)";
 // The zones this service made, or was told to adopt.
 constexpr const char* kZonesTable = "CREATE TABLE IF NOT EXISTS ddns_zones (name VARCHAR(255) PRIMARY KEY)";
 
@@ -63,6 +66,7 @@ void AccountStore::EnsureSchema(const std::string& schemaFile) {
   if (!db_->HasTable("domains")) db_->RunScript(ReadSchema(schemaFile));
   db_->Query(kAccountsTable);
   db_->Query(kRecordsTable);
+  db_->Query(kRecordsIndex);
   db_->Query(kZonesTable);
 }
 
