@@ -18,6 +18,7 @@
 #include "ddns/HttpClient.h"
 #include "ddns/MachineIdentity.h"
 #include "fixtures/RunningService.h"
+#include "fixtures/ScratchDatabase.h"
 #include "service/SqlDatabase.h"
 #include "settings/SettingsStore.h"
 
@@ -350,7 +351,10 @@ TEST(ServiceDns, OnTheEmbeddedSqliteFile) {
 }
 
 TEST(ServiceDns, OnPostgresql) {
-  HW_TEST_POSTGRES_OR_SKIP(connection);
+  HW_TEST_POSTGRES_OR_SKIP(server);
+  // A database of its own: the accounts it registers must not meet those of another run.
+  const hwtest::ScratchDatabase scratch(server, "hw_service_dns_");
+  const std::string connection = scratch.connection();
   auto fields = ConnectionFields(connection);
   DnsFollowsTheAccounts({"postgresql",
                          connection,
@@ -362,9 +366,8 @@ TEST(ServiceDns, OnPostgresql) {
 // through either instance shows in both DNS servers at once, and raises the serial by one.
 TEST(ServiceDns, TwoInstancesAndTwoDnsServersOnOnePostgresqlDatabase) {
   HW_TEST_POSTGRES_OR_SKIP(server);
-  const std::string name = "hw_two_instances_" + std::to_string(::getpid());
-  hw::service::OpenDatabase(server)->Query("CREATE DATABASE " + name);
-  const std::string connection = server + " dbname=" + name;  // the last dbname counts
+  const hwtest::ScratchDatabase scratch(server, "hw_two_instances_");
+  const std::string connection = scratch.connection();
   {
     auto fields = ConnectionFields(connection);
     const std::vector<std::string> backend = {"--launch=gpgsql", "--gpgsql-host=" + fields["host"],
@@ -386,7 +389,6 @@ TEST(ServiceDns, TwoInstancesAndTwoDnsServersOnOnePostgresqlDatabase) {
     EXPECT_EQ(Post(first, "/lk.php", "hana", "secret1", kMachine), "^^");
     seenByBoth("NXDOMAIN", 3, "released through the first");
   }
-  hw::service::OpenDatabase(server)->Query("DROP DATABASE " + name);
 }
 
 // The real client, built for tests, against the real service: its start-up sends the first check

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "fixtures/RunningService.h"
+#include "fixtures/ScratchDatabase.h"
 #include "fixtures/TempDir.h"
 #include "service/AccountStore.h"
 #include "service/SqlDatabase.h"
@@ -48,26 +49,7 @@ std::uint64_t SerialIn(hw::service::SqlDatabase& db) {
   return serial;
 }
 
-// A PostgreSQL database of the test's own on the test's server, dropped at the end: whatever uses it
-// must be gone by then.
-class ScratchDatabase {
- public:
-  ScratchDatabase(const std::string& server, const std::string& prefix)
-      : server_(server), name_(prefix + std::to_string(::getpid())) {
-    OpenDatabase(server_)->Query("CREATE DATABASE " + name_);
-  }
-  ~ScratchDatabase() {
-    try {
-      OpenDatabase(server_)->Query("DROP DATABASE IF EXISTS " + name_);
-    } catch (const hw::service::DatabaseError& error) {
-      ADD_FAILURE() << error.what();
-    }
-  }
-  std::string connection() const { return server_ + " dbname=" + name_; }  // the last dbname counts
-
- private:
-  std::string server_, name_;
-};
+using hwtest::ScratchDatabase;
 
 // Every record of the zone as "name type content", in a fixed order.
 std::vector<std::string> Records(hw::service::SqlDatabase& db) {
