@@ -2,6 +2,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <malloc.h>
 #include <cstdio>
@@ -16,12 +17,14 @@
 #include "i18n/LangTable.h"
 #include "lifetime/Unit3.h"
 #include "platform/ProgramFolder.h"
+#include "platform/ShowRequests.h"
 #include "platform/SingleInstance.h"
 #include "settings/SettingsLock.h"
 #include "shell/ErrorDisplay.h"
 #include "shell/MessageBoxes.h"
 #include "shell/ProgramExit.h"
 #include "shell/TestBuild.h"
+#include "shell/WindowSystem.h"
 
 namespace {
 
@@ -89,6 +92,23 @@ void ScheduleTestActions() {
   });
 }
 
+// A second start asks this copy to show its main window: the way back to it on a desktop without a
+// tray, and what a launcher's user expects anywhere.
+class ShowRequests {
+ public:
+  explicit ShowRequests(const std::string& path) {
+    if (!listener_.Listen(path)) return;
+    notifier_ = std::make_unique<QSocketNotifier>(listener_.Descriptor(), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      if (listener_.TakeRequests() && hw::Form1) hw::RunHandler([] { hw::Form1->Show1Click(); });
+    });
+  }
+
+ private:
+  hw::ShowRequestListener listener_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,11 +120,16 @@ int main(int argc, char** argv) {
 
   hw::ApplyTestBuildSwitches();
   hw::SingleInstanceLock lock;
-  if (!lock.Acquire(hw::DefaultLockPath("Hostwarden"), hw::DefaultGuardSocketName("Hostwarden"))) return 0;
+  const std::string lockPath = hw::DefaultLockPath("Hostwarden");
+  if (!lock.Acquire(lockPath, hw::DefaultGuardSocketName("Hostwarden"))) {
+    hw::SendShowRequest(hw::ShowRequestPath(lockPath));  // the running copy shows its window
+    return 0;
+  }
   // The daemon, or this client of another user, may keep the account of the same settings file.
   hw::SettingsLock settingsLock;
   const bool settingsTaken = settingsLock.Acquire() == hw::SettingsLock::State::Taken;
 
+  hw::PreferXWayland();
   hw::HostwardenApplication app(argc, argv);
   Q_INIT_RESOURCE(assets);  // the artwork lives in a static library
   app.setQuitOnLastWindowClosed(false);
@@ -113,6 +138,7 @@ int main(int argc, char** argv) {
       hw::ShowInformation(hw::GetLangStr("32"));
       return 0;
     }
+    ShowRequests showRequests(hw::ShowRequestPath(lockPath));  // answered once the main window exists
     Windows windows;
     CreateWindows(windows);
     if (hw::ProgramExitRequested()) return 0;  // no machine identity, or Exit during the start-up

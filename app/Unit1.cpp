@@ -11,12 +11,20 @@
 #include "shell/ProgramExit.h"
 #include "shell/WindowFont.h"
 #include "shell/WindowPlacement.h"
+#include "shell/WindowSystem.h"
 
 namespace hw {
 
 TForm1* Form1 = nullptr;
 
 namespace {
+
+// Behind a tray icon: a tool window with a close button only.
+constexpr Qt::WindowFlags kTrayWindowFlags =
+    Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+// Without a tray: a normal window, in the taskbar or dock, that can be minimised.
+constexpr Qt::WindowFlags kStandAloneWindowFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                                   Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint;
 
 QFont BannerFont(bool bold) {
   QFont font("Verdana");
@@ -40,8 +48,7 @@ TForm1::TForm1(QWidget* parent)
     // Service requests keep the windows responsive while they wait.
     : QWidget(parent), AccountKeeper([] { QCoreApplication::processEvents(QEventLoop::AllEvents); }) {
   setWindowTitle("Orvane DDNS Client");
-  // A tool window with a close button only and a fixed size.
-  setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(kTrayWindowFlags);
   setFixedSize(402, 314);
   setFont(WindowFont());
   BuildBanner();
@@ -108,8 +115,10 @@ void TForm1::BuildTray() {
   Exit1->setObjectName("Exit1");
   WireHandler(Show1, &QAction::triggered, this, &TForm1::Show1Click);
   WireHandler(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
-  CoolTrayIcon1 = new TrayIcon(PopupMenu1, this);
+  CoolTrayIcon1 = new TrayIcon(PopupMenu1, windowTitle(), this);
   WireHandler(CoolTrayIcon1, &TrayIcon::doubleClicked, this, &TForm1::Show1Click);
+  WireHandler(CoolTrayIcon1, &TrayIcon::activated, this, &TForm1::Show1Click);
+  WireHandler(CoolTrayIcon1, &TrayIcon::hostChanged, this, &TForm1::TrayHostChanged);
 }
 
 TForm1::~TForm1() {
@@ -124,10 +133,19 @@ void TForm1::AddLogLine(const std::string& line) {
 }
 
 void TForm1::Show1Click() {
+  ShowWindow();
+  CoolTrayIcon1->StopBlinking();
+}
+
+void TForm1::ShowWindow() {
   const bool firstShow = !placed_;
   placed_ = true;
   if (firstShow) CenterOnPrimaryScreen(*this);
-  show();
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    show();
+  }
   if (firstShow) CenterOnPrimaryScreen(*this);  // now by its frame
   raise();
   // The window the user was working in comes to the front: the registration dialog while it is open
@@ -136,7 +154,17 @@ void TForm1::Show1Click() {
   if (!front) front = this;
   front->raise();
   front->activateWindow();
-  CoolTrayIcon1->StopBlinking();
+}
+
+void TForm1::TrayHostChanged() {
+  const bool standAlone = CoolTrayIcon1->Unreachable();
+  if (standAlone != standAlone_) {
+    standAlone_ = standAlone;
+    const bool keepShown = isVisible() && !isMinimized();
+    setWindowFlags(standAlone ? kStandAloneWindowFlags : kTrayWindowFlags);  // this hides the window
+    if (keepShown) ShowWindow();
+  }
+  if (standAlone_ && !isVisible()) ShowWindow();
 }
 
 void TForm1::Exit1Click() {
@@ -154,15 +182,21 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  // Closing only hides the window; the program lives on behind the tray icon.
+  // Closing only hides the window; the program lives on behind the tray icon. Without a tray it
+  // would then be nowhere on screen: it goes to the taskbar instead.
   event->ignore();
-  hide();
+  if (standAlone_) {
+    showMinimized();
+  } else {
+    hide();
+  }
 }
 
 void TForm1::showEvent(QShowEvent* event) {
   // The banner is decoded when the window is first shown: a client that only waits in the tray never
   // loads the JPEG decoder.
   if (Image1->pixmap().isNull()) Image1->setPixmap(LoadArtwork(":/banner.jpg"));
+  if (!standAlone_) KeepOffTaskbar(*this);  // the tray icon is the program's presence
   QWidget::showEvent(event);
 }
 

@@ -59,6 +59,7 @@ class TForm1 : public QWidget, public AccountKeeper {
   bool HandOffUpdate(const std::string& offered) override;
 
   // Handlers.
+  // Shows the main window (un-minimised, raised, in front) and ends the tray icon's attention.
   void Show1Click();
   void Exit1Click();
   void Label5Click();
@@ -94,6 +95,11 @@ class TForm1 : public QWidget, public AccountKeeper {
   void BuildControls();
   void BuildTray();
   void FinishStartup();
+  // Brings the window to the screen: shown, un-minimised, raised, in front.
+  void ShowWindow();
+  // Without a tray the window stands on its own: a normal window with a taskbar entry, on screen,
+  // minimised when closed; a tray that comes takes it back to a tool window behind the icon.
+  void TrayHostChanged();
 
   // What the window shows of the account keeper's outcomes.
   void AccountLoaded(bool registered) override;
@@ -115,6 +121,7 @@ class TForm1 : public QWidget, public AccountKeeper {
   void TrimLog();
 
   bool placed_ = false;
+  bool standAlone_ = false;  // no tray: the window is the program's only presence
   bool cycleBoxOpen_ = false;  // an error box of the update cycle is showing
   bool handingOff_ = false;    // a download and its check are under way
   VersionsPassedOver passedOver_;

@@ -12,7 +12,9 @@ void TForm1::EnterUnregisteredState() {
   Timer1->Disable();
   Button2->setText(QString::fromStdString(GetLangStr("1")));
   Button3->setEnabled(false);
-  CoolTrayIcon1->StartBlinking();
+  // The reply's line, just logged, says why: it is the text of a desktop notification.
+  const int lines = ListBox1->count();
+  CoolTrayIcon1->StartBlinking(lines ? ListBox1->item(lines - 1)->text() : QString());
 }
 
 }  // namespace hw

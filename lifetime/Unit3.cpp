@@ -14,8 +14,8 @@
 #include "settings/SettingsStore.h"
 #include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
-#include "shell/ProgramExit.h"
 #include "shell/WindowFont.h"
+#include "shell/WindowSystem.h"
 
 namespace hw {
 
@@ -39,8 +39,13 @@ Widget* Place(Widget* widget, int left, int top, int width, int height) {
 }  // namespace
 
 TForm3::TForm3(QWidget* parent) : QWidget(parent) {
-  // Borderless, always on top, and a tool window so the program has no taskbar button.
-  setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
+  // Borderless, always on top, and a tool window so the program has no taskbar button. Under
+  // XWayland the compositor would place a managed window where it likes (sway: the centre) and
+  // give it the focus: there it goes around the window manager, placed where it asks, above the
+  // others, never focused.
+  Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool;
+  if (OnXWayland()) flags |= Qt::X11BypassWindowManagerHint;
+  setWindowFlags(flags);
   setFixedSize(255, 200);
   move(1363, 208);
   setFont(WindowFont());
@@ -127,12 +132,10 @@ void TForm3::showEvent(QShowEvent* event) {
     // The artwork's transparent corners (and the column right of it) are see-through: shape the window.
     if (!background.isNull()) setMask(background.mask());
   }
+  KeepOffTaskbar(*this);
   QWidget::showEvent(event);
 }
 
-void TForm3::closeEvent(QCloseEvent* event) {
-  QWidget::closeEvent(event);
-  RequestProgramExit();
-}
+void TForm3::closeEvent(QCloseEvent* event) { QWidget::closeEvent(event); }
 
 }  // namespace hw

@@ -43,7 +43,8 @@ class TForm3 : public QWidget {
   QCheckBox* CheckBox1;
 
  protected:
-  // A close request from the window system ends the program; the window's own button only hides it.
+  // A close request from the window system hides the window, as its own button does: on Linux
+  // desktops that request is how a user dismisses a popup (Alt+F4, a compositor's kill).
   void closeEvent(QCloseEvent* event) override;
   // The artwork is decoded at the first show: a client whose account needs no reminder never
   // holds it.

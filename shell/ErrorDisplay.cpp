@@ -2,6 +2,7 @@
 
 #include "shell/ErrorText.h"
 #include "shell/MessageBoxes.h"
+#include "shell/ProgramExit.h"
 
 namespace hw {
 
@@ -14,6 +15,12 @@ void ShowUnhandledErrorReport(const std::exception& error) {
 }
 
 HostwardenApplication::HostwardenApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool HostwardenApplication::event(QEvent* event) {
+  if (event->type() != QEvent::Quit) return QApplication::event(event);
+  RequestProgramExit();
+  return true;
+}
 
 bool HostwardenApplication::notify(QObject* receiver, QEvent* event) {
   try {

@@ -28,6 +28,11 @@ class HostwardenApplication : public QApplication {
  public:
   HostwardenApplication(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
+
+ protected:
+  // The session's end (the session manager's "die", a quit of the toolkit) ends the program at once,
+  // without asking the windows: the main window would only hide or minimise when asked to close.
+  bool event(QEvent* event) override;
 };
 
 }  // namespace hw

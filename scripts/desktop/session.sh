@@ -12,7 +12,9 @@ start_display() {
   for number in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
   done
-  Xvfb ":$number" -screen 0 1280x800x24 -br -nolisten tcp >"$folder/xvfb.log" 2>&1 &
+  # -noreset: Xvfb resets itself when its last client leaves, so a part connecting right after the
+  # readiness probe has gone could meet the reset.
+  Xvfb ":$number" -screen 0 1280x800x24 -br -noreset -nolisten tcp >"$folder/xvfb.log" 2>&1 &
   hw_pids+=($!)
   export DISPLAY=":$number"
   export QT_QPA_PLATFORM=xcb  # the test command runs the other tests offscreen

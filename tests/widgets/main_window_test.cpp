@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 
