@@ -8,6 +8,7 @@
 #include "account/Unit2.h"
 #include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
+#include "shell/MessageBoxes.h"
 #include "shell/ProgramExit.h"
 #include "shell/WindowFont.h"
 #include "shell/WindowPlacement.h"
@@ -182,13 +183,19 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  // Closing only hides the window; the program lives on behind the tray icon. Without a tray it
-  // would then be nowhere on screen: it goes to the taskbar instead.
+  // Closing only hides the window; the program lives on behind the tray icon.
   event->ignore();
-  if (standAlone_) {
-    showMinimized();
-  } else {
+  if (!standAlone_) {
     hide();
+    return;
+  }
+  // Without a tray, closing would leave nothing of the program on screen: the user chooses between
+  // ending it (and the name's updates with it) and keeping it running, minimised to the taskbar.
+  const BoxRequest question{windowTitle().toStdString(), GetLangStr("33"), BoxIcon::Information, BoxButtons::OkCancel};
+  if (Boxes().Show(question) == BoxAnswer::Ok) {
+    RequestProgramExit();
+  } else {
+    showMinimized();
   }
 }
 

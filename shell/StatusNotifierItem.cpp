@@ -118,6 +118,9 @@ void StatusNotifierItem::SetNeedsAttention(bool needsAttention) {
   if (needsAttention_ == needsAttention) return;
   needsAttention_ = needsAttention;
   emit NewStatus(Status());
+  // Some hosts draw again only when told the picture changed (Xfce's panel kept the attention
+  // picture after "Active" without it): one more signal per change, never one per blink.
+  emit NewIcon();
 }
 
 void StatusNotifierItem::Activate(int, int) {

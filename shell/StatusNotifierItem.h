@@ -78,7 +78,8 @@ class StatusNotifierItem : public QObject {
   QString OverlayIconName() const { return {}; }
   SniPixmaps OverlayIconPixmap() const { return {}; }
   QString AttentionIconName() const { return {}; }
-  SniPixmaps AttentionIconPixmap() const { return attentionIcon_; }
+  // Only while it is wanted: Xfce's panel shows an attention picture whenever there is one.
+  SniPixmaps AttentionIconPixmap() const { return needsAttention_ ? attentionIcon_ : SniPixmaps(); }
   QString AttentionMovieName() const { return {}; }
   SniToolTip ToolTip() const { return {}; }  // the icon has no tooltip text
   bool ItemIsMenu() const { return false; }

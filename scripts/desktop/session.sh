@@ -6,26 +6,101 @@ hw_pids=()
 hw_dns_port=
 hw_service_port=
 
-# start_display FOLDER: Xvfb (black desktop), openbox and trayer at the bottom right; sets DISPLAY.
+# start_display FOLDER [trayer|none]: Xvfb (black desktop) and openbox, with trayer (an XEmbed tray)
+# at the bottom right or no tray at all; sets DISPLAY.
 start_display() {
+  local folder=$1 tray=${2:-trayer}
+  start_x "$folder" || return 1
+  [ "$tray" = none ] && return 0
+  start_part "$folder" trayer "xdotool search --class trayer" \
+    trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 24 \
+    --transparent false --tint 0x808080
+}
+
+# start_x FOLDER: Xvfb and openbox; sets DISPLAY.
+start_x() {
   local folder=$1 number
   for number in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
   done
-  # -noreset: Xvfb resets itself when its last client leaves, so a part connecting right after the
-  # readiness probe has gone could meet the reset.
-  Xvfb ":$number" -screen 0 1280x800x24 -br -noreset -nolisten tcp >"$folder/xvfb.log" 2>&1 &
-  hw_pids+=($!)
   export DISPLAY=":$number"
   export QT_QPA_PLATFORM=xcb  # the test command runs the other tests offscreen
-  wait_for 30 xdpyinfo || { echo "Xvfb did not start:"; cat "$folder/xvfb.log"; return 1; }
-  openbox >"$folder/openbox.log" 2>&1 &
+  # -noreset: Xvfb resets itself when its last client leaves, so a part connecting right after the
+  # readiness probe has gone could meet the reset.
+  start_part "$folder" xvfb xdpyinfo Xvfb ":$number" -screen 0 1280x800x24 -br -noreset -nolisten tcp || return 1
+  start_part "$folder" openbox "xprop -root _NET_SUPPORTING_WM_CHECK" openbox
+}
+
+# start_part FOLDER NAME READY-COMMAND COMMAND...: starts a part of the desktop in the background,
+# its output in FOLDER/NAME.log, and waits until READY-COMMAND succeeds; prints that log when the
+# part does not come.
+start_part() {
+  local folder=$1 name=$2 ready=$3
+  shift 3
+  "$@" >"$folder/$name.log" 2>&1 &
   hw_pids+=($!)
-  wait_for 30 xprop -root _NET_SUPPORTING_WM_CHECK || { echo "openbox did not start:"; cat "$folder/openbox.log"; return 1; }
-  trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 24 \
-    --transparent false --tint 0x808080 >"$folder/trayer.log" 2>&1 &
-  hw_pids+=($!)
-  wait_for 30 xdotool search --class trayer || { echo "trayer did not start:"; cat "$folder/trayer.log"; return 1; }
+  wait_for 30 $ready && return 0
+  echo "$name did not start:"
+  cat "$folder/$name.log"
+  return 1
+}
+
+# start_session_bus FOLDER: a D-Bus session bus of the test's own; sets DBUS_SESSION_BUS_ADDRESS.
+# Parts that the bus starts on demand (xfconfd) inherit the environment of this moment.
+start_session_bus() {
+  local folder=$1
+  rm -f "$folder/bus"
+  start_part "$folder" dbus "test -S $folder/bus" dbus-daemon --session --nofork --nopidfile \
+    --address="unix:path=$folder/bus" || return 1
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$folder/bus"
+}
+
+# bus_has NAME: the session bus has an owner for NAME.
+bus_has() {
+  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
+}
+
+# start_xfce_panel FOLDER: Xfce's panel along the bottom edge, a task list and its notification area
+# (an XEmbed tray and a StatusNotifierItem host), configured in FOLDER/config. Needs a session bus
+# started after XDG_CONFIG_HOME was set: call before start_session_bus.
+write_xfce_panel_config() {
+  local folder=$1 channel
+  export XDG_CONFIG_HOME="$folder/config"
+  channel="$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
+  mkdir -p "$channel"
+  cat >"$channel/xfce4-panel.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=8;x=640;y=787"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="icon-size" type="uint" value="16"/>
+      <property name="size" type="uint" value="26"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+        <value type="int" value="3"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="tasklist"/>
+    <property name="plugin-2" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+      <property name="style" type="uint" value="0"/>
+    </property>
+    <property name="plugin-3" type="string" value="systray"/>
+  </property>
+</channel>
+XML
+}
+start_xfce_panel() {
+  start_part "$1" xfce4-panel "bus_has org.kde.StatusNotifierWatcher" xfce4-panel
 }
 
 # A port for PowerDNS, free for UDP and TCP alike, below the ephemeral range (32768 and up) where
@@ -149,3 +224,54 @@ register() {
 
 # close_success: the success window's Close button.
 close_success() { click_in "$(window Success)" 213 148; }
+
+# A Wayland session: sway on a headless output, with waybar (a StatusNotifierItem host) along the
+# bottom or no bar at all, XWayland, and a session bus of its own. sway refuses to run as root, so a
+# root caller runs the session, and everything that talks to it, as the user nobody.
+hw_wl_env=()
+desktop_uid() { if [ "$(id -u)" = 0 ]; then echo 65534; else id -u; fi; }
+
+# as_desktop_user COMMAND...: runs the command as the session's user, in its environment. (One
+# external command, so that a part started through it has the part's own process id.)
+desktop_user_prefix() {
+  hw_as_user=(env -u QT_QPA_PLATFORM "${hw_wl_env[@]}")
+  local uid
+  uid=$(desktop_uid)
+  [ "$(id -u)" = 0 ] && hw_as_user=(setpriv --reuid="$uid" --regid="$uid" --clear-groups "${hw_as_user[@]}")
+  return 0
+}
+as_desktop_user() { "${hw_as_user[@]}" "$@"; }
+
+# start_sway FOLDER [waybar|none]: sets hw_wl_env (the session's environment) and hw_wl_home.
+start_sway() {
+  local folder=$1 bar=${2:-waybar} runtime uid
+  uid=$(desktop_uid)
+  hw_wl_home="$folder/wayland"
+  runtime="$hw_wl_home/runtime"
+  mkdir -p "$hw_wl_home/.config/waybar" "$runtime"
+  chmod 0700 "$runtime"
+  {
+    echo "output HEADLESS-1 resolution 1280x800"
+    echo "xwayland enable"
+    [ "$bar" = waybar ] && printf 'bar {\n  swaybar_command waybar\n}\n'
+    echo "exec sh -c 'echo \"\$DISPLAY\" >$hw_wl_home/x-display'"
+  } >"$hw_wl_home/sway.conf"
+  echo '{ "position": "bottom", "height": 26, "modules-right": ["tray"], "tray": { "icon-size": 16 } }' \
+    >"$hw_wl_home/.config/waybar/config"
+  chown -R "$uid:$uid" "$hw_wl_home"
+  hw_wl_env=(HOME="$hw_wl_home" XDG_RUNTIME_DIR="$runtime" XDG_CONFIG_HOME="$hw_wl_home/.config"
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus" XDG_SESSION_TYPE=wayland)
+  desktop_user_prefix
+  start_part "$folder" wayland-bus "test -S $runtime/bus" \
+    "${hw_as_user[@]}" dbus-daemon --session --nofork --nopidfile --address="unix:path=$runtime/bus" || return 1
+  start_part "$folder" sway "test -s $hw_wl_home/x-display" "${hw_as_user[@]}" WLR_BACKENDS=headless \
+    WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$hw_wl_home/sway.conf" || return 1
+  hw_wl_env+=(WAYLAND_DISPLAY="$(cd "$runtime" && ls wayland-* | grep -v lock | head -n 1)"
+    DISPLAY="$(cat "$hw_wl_home/x-display")" SWAYSOCK="$(ls "$runtime"/sway-ipc.*.sock | head -n 1)")
+  desktop_user_prefix
+  [ "$bar" = waybar ] || return 0
+  wait_for 30 as_desktop_user bash -c "$(declare -f bus_has); bus_has org.kde.StatusNotifierWatcher" && return 0
+  echo "waybar did not host a tray:"
+  cat "$folder/sway.log"
+  return 1
+}

@@ -1,0 +1,44 @@
+# Sourced by the desktop tests: the checks they count, and the account they seed.
+
+passed=0
+failed=0
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); echo "ok: $what"; else failed=$((failed + 1)); echo "FAILED: $what"; fi
+}
+
+# finish NAME: the closing line, and the exit status.
+finish() {
+  echo "$1: $passed of $((passed + failed)) checks passed"
+  [ "$failed" = 0 ]
+}
+
+# seed_account DATABASE NAME PASSWORD: a stored account, as a registration leaves it.
+seed_account() {
+  python3 - "$@" <<'PY'
+import base64, sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.execute('CREATE TABLE IF NOT EXISTS keys ("path" TEXT PRIMARY KEY COLLATE NOCASE)')
+db.execute('CREATE TABLE IF NOT EXISTS "values" ("path" TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL '
+           'COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY ("path", name))')
+key = "Software\\Larkmoor Systems\\DDNS"
+db.execute('INSERT OR IGNORE INTO keys VALUES (?)', (key,))
+for name, kind, data in (("username", 1, sys.argv[2].encode() + b"\0"),
+                         ("password", 1, base64.b64encode(sys.argv[3].encode()) + b"\0"),
+                         ("REG", 4, b"\1\0\0\0")):
+    db.execute('INSERT OR REPLACE INTO "values" VALUES (?, ?, ?, ?)', (key, name, kind, data))
+db.commit()
+PY
+}
+
+# The window system's view of a window, by its title (X11, also XWayland).
+window_state() { xprop -id "$(window "$1")" _NET_WM_STATE WM_STATE 2>/dev/null; }
+is_minimized() { xprop -id "$1" WM_STATE 2>/dev/null | grep -q "window state: Iconic"; }
+skips_taskbar() { xprop -id "$1" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_SKIP_TASKBAR; }
+
+# wm_close WINDOW-ID: the window manager's close (openbox: Alt+F4 on the focused window).
+wm_close() {
+  xdotool windowactivate --sync "$1" 2>/dev/null || true
+  xdotool key --clearmodifiers alt+F4
+}
