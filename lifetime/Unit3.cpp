@@ -46,10 +46,12 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool;
   if (OnXWayland()) flags |= Qt::X11BypassWindowManagerHint;
   setWindowFlags(flags);
+  // A compositor does not cut windows to their shape: the corners are see-through by their alpha.
+  if (OnXWayland()) setAttribute(Qt::WA_TranslucentBackground);
   setFixedSize(255, 200);
   move(1363, 208);
   setFont(WindowFont());
-  setAutoFillBackground(true);
+  setAutoFillBackground(!testAttribute(Qt::WA_TranslucentBackground));
   QPalette fuchsia = palette();
   fuchsia.setColor(QPalette::Window, QColor(255, 0, 255));
   setPalette(fuchsia);

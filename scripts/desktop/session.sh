@@ -39,7 +39,7 @@ start_part() {
   shift 3
   "$@" >"$folder/$name.log" 2>&1 &
   hw_pids+=($!)
-  wait_for 30 $ready && return 0
+  wait_for 30 eval "$ready" && return 0
   echo "$name did not start:"
   cat "$folder/$name.log"
   return 1
@@ -55,9 +55,9 @@ start_session_bus() {
   export DBUS_SESSION_BUS_ADDRESS="unix:path=$folder/bus"
 }
 
-# bus_has NAME: the session bus has an owner for NAME.
+# bus_has NAME: the session bus has an owner for NAME (the Wayland session's bus, once there is one).
 bus_has() {
-  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+  as_desktop_user gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
     --method org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
 }
 
@@ -229,6 +229,7 @@ close_success() { click_in "$(window Success)" 213 148; }
 # bottom or no bar at all, XWayland, and a session bus of its own. sway refuses to run as root, so a
 # root caller runs the session, and everything that talks to it, as the user nobody.
 hw_wl_env=()
+hw_as_user=(env)
 desktop_uid() { if [ "$(id -u)" = 0 ]; then echo 65534; else id -u; fi; }
 
 # as_desktop_user COMMAND...: runs the command as the session's user, in its environment. (One
@@ -269,8 +270,10 @@ start_sway() {
   hw_wl_env+=(WAYLAND_DISPLAY="$(cd "$runtime" && ls wayland-* | grep -v lock | head -n 1)"
     DISPLAY="$(cat "$hw_wl_home/x-display")" SWAYSOCK="$(ls "$runtime"/sway-ipc.*.sock | head -n 1)")
   desktop_user_prefix
+  # XWayland admits only the session's user: the caller's X tools (xdotool, xwininfo) look too.
+  as_desktop_user xhost "+si:localuser:$(id -un)" >/dev/null
   [ "$bar" = waybar ] || return 0
-  wait_for 30 as_desktop_user bash -c "$(declare -f bus_has); bus_has org.kde.StatusNotifierWatcher" && return 0
+  wait_for 30 bus_has org.kde.StatusNotifierWatcher && return 0
   echo "waybar did not host a tray:"
   cat "$folder/sway.log"
   return 1

@@ -42,3 +42,11 @@ wm_close() {
   xdotool windowactivate --sync "$1" 2>/dev/null || true
   xdotool key --clearmodifiers alt+F4
 }
+
+# pixel_of FILE X Y: the colour of one pixel of a screenshot, as "r,g,b".
+pixel_of() {
+  convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | sed -n '2s/^[^(]*(\([0-9,]*\)).*/\1/p'
+}
+
+# not COMMAND...: succeeds when the command fails (for wait_for and check).
+not() { ! "$@"; }

@@ -108,7 +108,7 @@ if [ "$desktop" = xfce ]; then
   xdotool windowminimize "$main_id"
   check "the main window can be minimised" wait_for 10 is_minimized "$main_id"
   activate
-  check "a click shows it again, not minimised" wait_for 10 bash -c "$(declare -f is_minimized); ! is_minimized $main_id"
+  check "a click shows it again, not minimised" wait_for 10 not is_minimized "$main_id"
   check "and visible" has_window "Orvane DDNS Client"
 fi
 
@@ -125,15 +125,23 @@ read -r notice_x notice_y <<<"$(origin "$(notice_id)")"
 echo "notice at $notice_x,$notice_y"
 check "the notice rests at the right edge" test $((notice_x + 255)) = 1280
 check "and above the bottom edge" test "$notice_y" -ge 300 -a $((notice_y + 200)) -le 800
+screenshot "$shots/$desktop-notice.png"
+check "its corner shows the desktop under it" test "$(pixel_of "$shots/$desktop-notice.png" "$notice_x" "$notice_y")" = \
+  "$(pixel_of "$shots/$desktop-notice.png" $((notice_x - 30)) "$notice_y")"
+check "its middle shows the notice" test "$(pixel_of "$shots/$desktop-notice.png" $((notice_x + 128)) $((notice_y + 100)))" != \
+  "$(pixel_of "$shots/$desktop-notice.png" $((notice_x - 30)) "$notice_y")"
 if [ "$desktop" = sway ]; then
   focused_name() { as_desktop_user swaymsg -t get_tree | jq -r '.. | objects | select(.focused == true) | .name'; }
-  check "the notice is not a window sway manages" bash -c "! as_desktop_user swaymsg -t get_tree | grep -q '\"window\": $(notice_id)'"
-  check "the notice took no focus" bash -c "[ \"$(xdotool getwindowfocus 2>/dev/null)\" != \"$(notice_id)\" ]"
+  sway_manages() { as_desktop_user swaymsg -t get_tree | grep -q "\"window\": $1,"; }
+  check "the notice is not a window sway manages" not sway_manages "$(notice_id)"
+  check "the notice took no focus" test "$(xdotool getwindowfocus 2>/dev/null)" != "$(notice_id)"
 fi
 if [ "$desktop" = xfce ]; then
   check "the notice has no taskbar entry" skips_taskbar "$(notice_id)"
   wm_close "$(notice_id)"
-  check "closing the notice through the window manager hides it" wait_for 10 bash -c "! xwininfo -id $(notice_id) 2>/dev/null | grep -q IsViewable"
+  notice=$(notice_id)
+  viewable() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+  check "closing the notice through the window manager hides it" wait_for 10 not viewable "$notice"
   check "and the program runs on" kill -0 "$client_pid"
 fi
 
@@ -142,7 +150,7 @@ case $desktop in
   xfce) wm_close "$(main_window)" ;;
   sway) as_desktop_user swaymsg '[title="Orvane DDNS Client"] kill' >/dev/null ;;
 esac
-check "closing the main window hides it" wait_for 10 bash -c "[ -z \"\$(xdotool search --onlyvisible --name '^Orvane DDNS Client\$')\" ]"
+check "closing the main window hides it" wait_for 10 not has_window "Orvane DDNS Client"
 check "and the program runs on" kill -0 "$client_pid"
 check "a second start ends at once" timeout 10 "${client[@]}"
 check "and shows the running copy's window" wait_for 10 has_window "Orvane DDNS Client"
@@ -153,7 +161,7 @@ case $desktop in
   xfce) xdotool mousemove 1268 786 click 3; sleep 1; screenshot "$shots/$desktop-menu.png"; xdotool mousemove 1222 756 click 1 ;;
   sway) call --dest "$service" --object-path /MenuBar --method com.canonical.dbusmenu.Event 2 clicked '<0>' 0 >/dev/null ;;
 esac
-check "Exit in the host's menu ends the program" wait_for 10 bash -c "! kill -0 $client_pid"
+check "Exit in the host's menu ends the program" wait_for 10 not kill -0 "$client_pid"
 wait "$client_pid" 2>/dev/null
 echo "screenshots: $shots"
 finish "status notifier ($desktop)"
