@@ -54,8 +54,8 @@ QSystemTrayIcon& TrayIcon::Icon() {
 
 StatusNotifierItem& TrayIcon::Item() {
   if (!item_) {
-    item_ = std::make_unique<StatusNotifierItem>(logo_, MarkedForAttention(logo_), menu_);
-    WireHandler(item_.get(), &StatusNotifierItem::activated, this, [this] { emit activated(); });
+    item_ = new StatusNotifierItem(logo_, MarkedForAttention(logo_), menu_, this);
+    WireHandler(item_, &StatusNotifierItem::activated, this, [this] { emit activated(); });
   }
   return *item_;
 }

@@ -86,7 +86,7 @@ class TrayIcon : public QObject {
   TrayHostWatch watch_;
   TrayHostKind host_;
   std::unique_ptr<QSystemTrayIcon> xembed_;
-  std::unique_ptr<StatusNotifierItem> item_;
+  StatusNotifierItem* item_ = nullptr;  // a child, made at the first use
 };
 
 }  // namespace hw

@@ -5,17 +5,10 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 source "$2/scripts/desktop/session.sh"
+source "$2/tests/desktop/lib.sh"
 work=$(mktemp -d)
 client_pid=
 trap 'kill "$client_pid" 2>/dev/null; stop_everything; rm -rf "$work"' EXIT
-
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); echo "ok: $what"; else failed=$((failed + 1)); echo "FAILED: $what"; fi
-}
 
 export HOSTWARDEN_TEST_FAST_HASH=1 LC_ALL=en_US.UTF-8 XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p -m 0700 "$work/runtime"
@@ -70,6 +63,13 @@ read -r notice_x notice_y <<<"$(notice_shown)"
 check "the notice rests at the right edge" test $((notice_x + 255)) = 1280
 check "its corner shows the desktop" test "$(pixel "$notice_x" "$notice_y")" = "0,0,0"
 check "its middle shows the notice" test "$(pixel $((notice_x + 128)) $((notice_y + 100)))" != "0,0,0"
+# Alt+F4 on the notice, as a user dismisses a popup: it hides, the program keeps the name up to date.
+notice=$(xdotool search --onlyvisible --pid "$client_pid" | while read -r id; do
+  xwininfo -id "$id" | grep -q "Width: 255" && echo "$id"; done | head -n 1)
+wm_close "$notice"
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+check "closing the notice through the window manager hides it" wait_for 10 not viewable "$notice"
+check "and the program runs on" kill -0 "$client_pid"
 
 # Release from the main window, confirmed: the unregistered state, and the name no longer resolves.
 tray_double_click
@@ -79,6 +79,16 @@ read -r main_x main_y <<<"$(origin "$(window "Orvane DDNS Client")")"
 # The banner is decoded at the window's first show: its artwork, not the window's plain background
 # (the strip between the banner and the buttons), fills its left part.
 check "the banner shows its picture" test "$(pixel $((main_x + 100)) $((main_y + 40)))" != "$(pixel $((main_x + 395)) $((main_y + 88)))"
+main_id=$(window "Orvane DDNS Client")
+xdotool windowminimize "$main_id"
+check "the main window can be minimised" wait_for 10 is_minimized "$main_id"
+tray_double_click
+check "showing it from the tray un-minimises it" wait_for 10 not is_minimized "$main_id"
+wm_close "$main_id"
+check "closing the main window hides it" wait_for 10 not has_window "Orvane DDNS Client"
+check "a second start ends at once" timeout 10 "$build/bin/Hostwarden"
+check "and shows the running copy's main window" wait_for 10 has_window "Orvane DDNS Client"
+sleep 0.5
 click_in "$(window "Orvane DDNS Client")" 200 108  # Release this Domain
 check "the release asks first" wait_for 20 has_window Dialog
 xdotool key Return  # OK, the box's default button
@@ -121,5 +131,4 @@ icon_steady() { ! icon_changes; }
 check "and the blinking has stopped" icon_steady
 end_client
 
-echo "desktop: $passed of $((passed + failed)) checks passed"
-[ "$failed" = 0 ]
+finish "desktop (XEmbed tray)"

@@ -1,5 +1,6 @@
 // One copy per logon, whatever state the runtime folder is in.
 #include "platform/SingleInstance.h"
+#include "platform/ShowRequests.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -99,6 +100,30 @@ TEST(SingleInstance, FallbackLockLivesInAPrivateFolder) {
   EXPECT_EQ(hw::DefaultLockPath(name), "") << "a folder others may enter is not used";
   ::unsetenv("TMPDIR");
   if (!previousRuntime.empty()) ::setenv("XDG_RUNTIME_DIR", previousRuntime.c_str(), 1);
+}
+
+// A second start asks the running copy to show its window through a socket beside the lock.
+TEST(ShowRequests, ASecondStartReachesTheRunningCopy) {
+  hwtest::TempDir folder;
+  const std::string path = hw::ShowRequestPath(folder.File("Hostwarden.lock"));
+  EXPECT_EQ(path, folder.File("Hostwarden.show"));
+  EXPECT_EQ(hw::ShowRequestPath(""), "") << "no lock file, no door";
+  EXPECT_FALSE(hw::SendShowRequest(path)) << "nobody listens yet";
+
+  {
+    // What a copy that crashed left behind is replaced.
+    hw::ShowRequestListener crashed;
+    ASSERT_TRUE(crashed.Listen(path));
+  }
+  ASSERT_FALSE(std::filesystem::exists(path)) << "removed when its copy ends";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  hw::ShowRequestListener listener;
+  ASSERT_TRUE(listener.Listen(path));
+  EXPECT_FALSE(listener.TakeRequests()) << "nothing asked yet, and nothing waits";
+  EXPECT_TRUE(hw::SendShowRequest(path));
+  EXPECT_TRUE(hw::SendShowRequest(path));
+  EXPECT_TRUE(listener.TakeRequests()) << "two requests, one showing";
+  EXPECT_FALSE(listener.TakeRequests());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -11,6 +12,8 @@
 #include "account/Unit2.h"
 #include "app/Unit1.h"
 #include "shell/ProgramExit.h"
+#include "shell/StatusNotifierItem.h"
+#include "widgets/support/WindowsFixture.h"
 #include "widgets/support/Wiring.h"
 
 namespace {
@@ -69,6 +72,74 @@ TEST(TrayIcon, ShowFromTheMenuStopsTheBlinkingOnTheLogo) {
   EXPECT_TRUE(form.isVisible());
   EXPECT_FALSE(BlinkTimer(form).isActive());
   EXPECT_TRUE(ShowsLogo(form));
+}
+
+// On a StatusNotifierItem host (KDE, Xfce, waybar): the host's click shows the window, and the
+// attention state is the item's status, with no blink timer waking the program.
+TEST(TrayIcon, OnAStatusNotifierHostTheClickShowsAndAttentionIsTheItemsStatus) {
+  TForm1 form;
+  form.CoolTrayIcon1->UseHost(hw::TrayHostKind::StatusNotifier);
+  form.CoolTrayIcon1->SetVisible(true);
+  auto* item = form.CoolTrayIcon1->findChild<hw::StatusNotifierItem*>();
+  ASSERT_NE(item, nullptr);
+  QSignalSpy statusChanges(item, &hw::StatusNotifierItem::NewStatus);
+  form.CoolTrayIcon1->StartBlinking();
+  form.CoolTrayIcon1->StartBlinking();  // a second "@@" is no change of state
+  EXPECT_EQ(item->Status(), "NeedsAttention");
+  EXPECT_FALSE(BlinkTimer(form).isActive()) << "nothing per blink";
+  EXPECT_FALSE(item->AttentionIconPixmap().isEmpty());
+  EXPECT_EQ(statusChanges.count(), 1);
+
+  item->Activate(0, 0);  // as the host calls it
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(item->Status(), "Active");
+  EXPECT_TRUE(item->AttentionIconPixmap().isEmpty()) << "no attention picture once it is over";
+  EXPECT_EQ(statusChanges.count(), 2);
+}
+
+TEST(MainWindow, ShowBringsAMinimisedWindowBack) {
+  TForm1 form;
+  form.Show1->trigger();
+  form.showMinimized();
+  ASSERT_TRUE(form.isMinimized());
+  form.Show1->trigger();
+  EXPECT_FALSE(form.isMinimized());
+  EXPECT_TRUE(form.isVisible());
+}
+
+// With no tray the window is the program's only presence: it comes by itself, has a taskbar entry,
+// and closing it asks whether to end the program (OK) or keep it running minimised (Cancel). A tray
+// that comes takes the window back behind the icon.
+using StandAlone = WindowsFixture;
+
+TEST_F(StandAlone, WithoutATrayTheWindowStandsOnItsOwn) {
+  TForm1& form = *main;
+  form.CoolTrayIcon1->SetVisible(true);  // what the start-up does
+  ASSERT_FALSE(form.isVisible());
+  form.CoolTrayIcon1->UseHost(hw::TrayHostKind::None);
+  EXPECT_TRUE(form.isVisible()) << "never running with nothing of it on screen";
+  EXPECT_FALSE(form.windowFlags().testFlag(Qt::Tool)) << "a normal window, in the taskbar";
+
+  boxes.answer = hw::BoxAnswer::Cancel;
+  form.close();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text.substr(0, 47), "There is no notification area on this desktop, ");
+  EXPECT_TRUE(form.isMinimized());
+  EXPECT_FALSE(hw::ProgramExitRequested());
+
+  form.CoolTrayIcon1->UseHost(hw::TrayHostKind::XEmbed);
+  EXPECT_TRUE(form.windowFlags().testFlag(Qt::Tool));
+  EXPECT_FALSE(form.isVisible()) << "minimised, it goes behind the icon that came";
+  form.Show1->trigger();
+  form.close();
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(boxes.shown.size(), 1u) << "with a tray, closing only hides";
+
+  form.CoolTrayIcon1->UseHost(hw::TrayHostKind::None);
+  boxes.answer = hw::BoxAnswer::Ok;
+  form.close();
+  EXPECT_TRUE(hw::ProgramExitRequested());
 }
 
 TEST(MainWindow, LabelClickPutsItsExactTextOnTheClipboard) {
