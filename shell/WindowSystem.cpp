@@ -47,20 +47,54 @@ bool OnXWayland() {
   return QGuiApplication::platformName() == QLatin1String("xcb") && HasValue("WAYLAND_DISPLAY");
 }
 
-void KeepOffTaskbar(QWidget& window) {
+xcb_connection_t* X11Connection() {
   auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  if (!x11 || !x11->connection()) return;
-  xcb_connection_t* connection = x11->connection();
+  return x11 ? x11->connection() : nullptr;
+}
+
+// Asks the window manager to add the states to a mapped window (the protocol's client message).
+void AddStatesOfMappedWindow(xcb_connection_t* connection, xcb_window_t id, xcb_atom_t state, xcb_atom_t first,
+                             xcb_atom_t second) {
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+  if (!screen) return;
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = id;
+  message.type = state;
+  message.data.data32[0] = 1;  // add
+  message.data.data32[1] = first;
+  message.data.data32[2] = second;
+  message.data.data32[3] = 1;  // from an application
+  xcb_send_event(connection, 0, screen->root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&message));
+  xcb_flush(connection);
+}
+
+void KeepOffTaskbar(QWidget& window) {
+  xcb_connection_t* connection = X11Connection();
+  if (!connection) return;
   const auto id = xcb_window_t(window.winId());
   const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
+  const xcb_atom_t skipTaskbar = Atom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
+  const xcb_atom_t skipPager = Atom(connection, "_NET_WM_STATE_SKIP_PAGER");
   std::vector<xcb_atom_t> atoms = AtomsOf(connection, id, state);
-  for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
-    const xcb_atom_t atom = Atom(connection, name);
+  for (const xcb_atom_t atom : {skipTaskbar, skipPager}) {
     if (std::find(atoms.begin(), atoms.end(), atom) == atoms.end()) atoms.push_back(atom);
   }
   xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, uint32_t(atoms.size()),
                       atoms.data());
   xcb_flush(connection);
+  // A window manager that has not yet seen an earlier hide of this window removes the state when it
+  // does (a withdrawn window keeps none): once the window is mapped, it is asked again.
+  QMetaObject::invokeMethod(
+      &window,
+      [&window, connection, id, state, skipTaskbar, skipPager] {
+        if (window.isVisible() && window.winId() == id)
+          AddStatesOfMappedWindow(connection, id, state, skipTaskbar, skipPager);
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace hw

@@ -156,8 +156,19 @@ ask_dns() {
 stop_everything() {
   local pid
   for pid in "${hw_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${hw_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  # A part that has not ended 5 s after TERM (xfce4-panel may not) is killed.
+  for pid in "${hw_pids[@]}"; do
+    for _ in $(seq 1 50); do running "$pid" || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   hw_pids=()
+}
+
+# running PID: the process exists and has not ended (a child that ended but was not waited for has).
+running() {
+  local state
+  state=$(ps -o stat= -p "$1" 2>/dev/null) && [ "${state:0:1}" != Z ]
 }
 
 # wait_for SECONDS COMMAND...: runs the command until it succeeds, for at most that long.

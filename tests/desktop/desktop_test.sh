@@ -67,7 +67,6 @@ check "its middle shows the notice" test "$(pixel $((notice_x + 128)) $((notice_
 notice=$(xdotool search --onlyvisible --pid "$client_pid" | while read -r id; do
   xwininfo -id "$id" | grep -q "Width: 255" && echo "$id"; done | head -n 1)
 wm_close "$notice"
-viewable() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 check "closing the notice through the window manager hides it" wait_for 10 not viewable "$notice"
 check "and the program runs on" kill -0 "$client_pid"
 

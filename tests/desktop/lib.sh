@@ -39,7 +39,7 @@ skips_taskbar() { xprop -id "$1" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STA
 
 # wm_close WINDOW-ID: the window manager's close (openbox: Alt+F4 on the focused window).
 wm_close() {
-  xdotool windowactivate --sync "$1" 2>/dev/null || true
+  timeout 5 xdotool windowactivate --sync "$1" 2>/dev/null || true
   xdotool key --clearmodifiers alt+F4
 }
 
@@ -50,3 +50,7 @@ pixel_of() {
 
 # not COMMAND...: succeeds when the command fails (for wait_for and check).
 not() { ! "$@"; }
+
+# viewable WINDOW-ID: the window is mapped and seen (an empty id never is: xwininfo would wait for a
+# click to choose one).
+viewable() { [ -n "$1" ] && xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }

@@ -68,7 +68,7 @@ question_open() { [ "$(xdotool search --onlyvisible --name '^Orvane DDNS Client$
 answer() {  # answer KEY: a key to the focused question (Return: OK, Escape: Cancel)
   local box
   box=$(xdotool search --onlyvisible --name '^Orvane DDNS Client$' | tail -n 1)
-  xdotool windowactivate --sync "$box" 2>/dev/null || true
+  timeout 5 xdotool windowactivate --sync "$box" 2>/dev/null || true
   xdotool key "$1"
 }
 

@@ -138,9 +138,8 @@ if [ "$desktop" = sway ]; then
 fi
 if [ "$desktop" = xfce ]; then
   check "the notice has no taskbar entry" skips_taskbar "$(notice_id)"
-  wm_close "$(notice_id)"
   notice=$(notice_id)
-  viewable() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+  wm_close "$notice"
   check "closing the notice through the window manager hides it" wait_for 10 not viewable "$notice"
   check "and the program runs on" kill -0 "$client_pid"
 fi
