@@ -6,6 +6,7 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 source "$2/scripts/desktop/session.sh"
 source "$2/tests/desktop/lib.sh"
+require Xvfb openbox trayer xdotool xwininfo import dig /usr/sbin/pdns_server
 work=$(mktemp -d)
 client_pid=
 trap 'kill "$client_pid" 2>/dev/null; stop_everything; rm -rf "$work"' EXIT

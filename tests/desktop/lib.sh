@@ -54,3 +54,18 @@ not() { ! "$@"; }
 # viewable WINDOW-ID: the window is mapped and seen (an empty id never is: xwininfo would wait for a
 # click to choose one).
 viewable() { [ -n "$1" ] && xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+
+# require COMMAND...: the desktop's parts are installed. When one is missing the test fails if the
+# test command promised them (HOSTWARDEN_TEST_REQUIRE_SERVERS=1, its install step brings them), and
+# is skipped otherwise (exit 77).
+require() {
+  local missing=() part
+  for part in "$@"; do command -v "$part" >/dev/null || missing+=("$part"); done
+  [ ${#missing[@]} = 0 ] && return 0
+  if [ "${HOSTWARDEN_TEST_REQUIRE_SERVERS:-}" = 1 ]; then
+    echo "FAILED: missing ${missing[*]}, which the test command's install step brings"
+    exit 1
+  fi
+  echo "skipped: missing ${missing[*]} (scripts/install-deps.sh installs them)"
+  exit 77
+}

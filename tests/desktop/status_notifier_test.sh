@@ -9,6 +9,10 @@ build=$(cd "$1" && pwd)
 source "$2/scripts/desktop/session.sh"
 source "$2/tests/desktop/lib.sh"
 desktop=$3
+case $desktop in
+  xfce) require Xvfb openbox xfce4-panel dbus-daemon dbus-monitor gdbus xdotool xprop xwininfo import ;;
+  sway) require sway waybar Xwayland grim swaymsg xhost jq setpriv dbus-daemon dbus-monitor gdbus xdotool xwininfo ;;
+esac
 work=$(mktemp -d)
 chmod 0755 "$work"
 shots=${4:-$work/screenshots}
