@@ -25,6 +25,7 @@ class CachedChoice {
     if (!wanted_ || !fileUnchanged || !changesNow || changesNow != changes_ || writesNow != writes_) {
       changes_ = changesNow;
       writes_ = writesNow;
+      wanted_.reset();   // a value that cannot be read keeps no answer: every query meets its error
       wanted_ = Read();
     }
     return *wanted_;

@@ -19,6 +19,7 @@
 #include "fixtures/SettingsSeed.h"
 #include "fixtures/TempDir.h"
 #include "settings/SettingsStore.h"
+#include "settings/UserChoices.h"
 
 namespace {
 
@@ -368,6 +369,41 @@ TEST_F(SettingsStore, KilledWhileWritingLosesNothing) {
     const std::string password = settings.ReadText("password");
     ASSERT_TRUE(name == "old-name" || name == "new-name") << "round " << round << ": " << name;
     ASSERT_TRUE(password == "old-password" || password == "new-password") << "round " << round << ": " << password;
+  }
+}
+
+// A choice is read at every query; a value replaced by one of another type fails every query that
+// meets it, not only the first, until a readable value stands again.
+TEST_F(SettingsStore, AChoiceOfTheWrongTypeFailsEveryQuery) {
+  struct Choice {
+    const char* name;
+    bool (*wanted)();
+  };
+  const Choice choices[] = {{"Remind", hw::RemindWanted},
+                            {"DualStack", hw::DualStackWanted},
+                            {"WatchAddress", hw::WatchAddressWanted}};
+  const std::string one("\1\0\0\0", 4), zero("\0\0\0\0", 4), text("on\0", 3);
+  struct Step {
+    int type;
+    std::string data;  // empty: no new value before the queries
+    const char* expected;
+  };
+  const Step steps[] = {{4, one, "1"},   {4, "", "1"}, {1, text, "error"}, {4, "", "error"},
+                        {4, zero, "0"}, {1, text, "error"}, {4, "", "error"}, {4, one, "1"}};
+  for (const Choice& choice : choices) {
+    for (const Step& step : steps) {
+      if (!step.data.empty()) Seed(kKey, choice.name, step.type, step.data);
+      for (int query = 0; query < 2; ++query) {
+        std::string got;
+        try {
+          got = choice.wanted() ? "1" : "0";
+        } catch (const std::exception& error) {
+          got = "error";
+          EXPECT_EQ(hw::MessageOf(error), std::string("Invalid data type for '") + choice.name + "'");
+        }
+        EXPECT_EQ(got, step.expected) << choice.name << ", query " << query;
+      }
+    }
   }
 }
 
