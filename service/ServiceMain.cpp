@@ -64,8 +64,13 @@ void RaiseOpenFileLimit() {
 
 int main(int argc, char** argv) {
   using namespace hw::service;
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
+    std::fputs(ServiceUsage().c_str(), stdout);
+    return 0;
+  }
   std::string error;
-  const auto options = ParseServiceOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+  const auto options = ParseServiceOptions(arguments, error);
   if (!options) {
     std::fprintf(stderr, "hostwarden-service: %s\n%s", error.c_str(), ServiceUsage().c_str());
     return 2;

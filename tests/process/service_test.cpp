@@ -17,7 +17,9 @@
 #include "ddns/Envelope.h"
 #include "ddns/HttpClient.h"
 #include "ddns/MachineIdentity.h"
+#include "fixtures/ChildProcess.h"
 #include "fixtures/RunningService.h"
+#include "fixtures/TempDir.h"
 #include "fixtures/ScratchDatabase.h"
 #include "service/SqlDatabase.h"
 #include "settings/SettingsStore.h"
@@ -431,6 +433,25 @@ TEST(ClientAndService, FirstCheckOfARegisteredClient) {
     EXPECT_EQ(written.find(envelope.substr(2, 20)), std::string::npos);
   }
   hw::SetSettingsFile({});
+}
+
+// --help is a question, not an option without its value: the usage on standard output, exit 0. A
+// wrong option still gets the usage on standard error and exit 2.
+TEST(ServiceCommandLine, HelpPrintsTheUsageAndEndsWell) {
+  hwtest::TempDir folder;
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+  };
+  const Case cases[] = {{{"--help"}, 0}, {{"-h"}, 0}, {{"--listen"}, 2}, {{"--bogus", "1"}, 2}};
+  for (const Case& c : cases) {
+    const std::string output = folder.File("output");
+    hwtest::ChildProcess service(hwtest::ServiceProgram(), folder.path(), {}, c.arguments, output);
+    EXPECT_EQ(service.WaitForExit(std::chrono::seconds(10)), c.status) << c.arguments[0];
+    const std::string text = hwtest::ReadFileText(output);
+    EXPECT_NE(text.find("usage: hostwarden-service "), std::string::npos) << c.arguments[0] << ": " << text;
+    EXPECT_TRUE(!text.empty() && text.back() == '\n') << c.arguments[0];
+  }
 }
 
 }  // namespace
