@@ -23,6 +23,9 @@ trap 'kill "$client_pid" 2>/dev/null; stop_everything; rm -rf "$work"' EXIT
 export HOSTWARDEN_TEST_FAST_HASH=1 LC_ALL=en_US.UTF-8
 start_service "$build" "$work" 0 --clock-start "2013-06-15 10:00:00" || exit 1
 client_home="$work/client"
+# The program where the session's user may run it: the build tree may lie in a folder of root's own.
+cp -r "$build/bin" "$work/program"
+chmod -R a+rX "$work/program"
 mkdir -p -m 0700 "$client_home/runtime"
 
 case $desktop in
@@ -49,7 +52,7 @@ chown "$session_uid" "$shots" "$work"
 seed_account "$client_home/settings.db" ghost secret1  # an account the service does not know: "@@"
 chown -R "$session_uid:$session_uid" "$client_home"
 client=("${hw_as_user[@]}" XDG_RUNTIME_DIR="$client_home/runtime" HOSTWARDEN_TEST_SETTINGS_DB="$client_home/settings.db"
-  HOSTWARDEN_TEST_SERVICE_HOST="http://127.0.0.1:$hw_service_port" LC_ALL=en_US.UTF-8 "$build/bin/Hostwarden")
+  HOSTWARDEN_TEST_SERVICE_HOST="http://127.0.0.1:$hw_service_port" LC_ALL=en_US.UTF-8 "$work/program/Hostwarden")
 touch "$work/client.log"
 chmod 0666 "$work/client.log"
 log_has() { grep -q "$1" "$work/client.log"; }
