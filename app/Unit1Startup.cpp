@@ -2,6 +2,7 @@
 #include <QCoreApplication>
 
 #include "account/RegistrationOffer.h"
+#include "account/Unit2.h"
 #include "app/Unit1.h"
 #include "common/AppError.h"
 #include "lifetime/ServerClock.h"
@@ -34,8 +35,10 @@ void TForm1::RetryStartup() {
     return;
   }
   FinishStartup();
-  // The offer that the start-up left for this moment, since it runs only past the clock.
-  if (!ProgramExitRequested()) OfferRegistration();
+  // The offer that the start-up left for this moment, since it runs only past the clock. A retry
+  // that fires while the start-up's first error box is still open comes before the registration
+  // dialog exists: the start-up makes the offer itself once its windows are made.
+  if (!ProgramExitRequested() && Form2) OfferRegistration();
 }
 
 void TForm1::FinishStartup() {

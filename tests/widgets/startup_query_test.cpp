@@ -1,4 +1,5 @@
 // The start-up and the domain query against a scripted fake service.
+#include "account/RegistrationOffer.h"
 #include "ddns/Base64.h"
 #include "ddns/Envelope.h"
 #include "ddns/ServiceEndpoints.h"
@@ -287,6 +288,25 @@ TEST_F(ServiceFixture, RetriedStartupMakesTheRegistrationOffer) {
   hw::SettingsAccess settings;
   ASSERT_TRUE(settings.OpenSettings(false));
   EXPECT_FALSE(settings.ReadFlag("REG"));
+}
+
+// The first error box of an unreachable start-up stays open for a minute: the retry fires inside it,
+// before the registration dialog exists. The retry gets past the clock and leaves the offer to the
+// start-up, which makes it once its windows are made.
+TEST_F(ServiceFixture, RetryWhileTheFirstBoxIsOpenLeavesTheOfferToTheStartup) {
+  hw::TForm2* const dialog = hw::Form2;
+  hw::Form2 = nullptr;  // as while the start-up's windows are still being made
+  fake.Enqueue(Reply::Raw(""));
+  hw::RunHandler([&] { main->FormCreate(); });
+  ASSERT_TRUE(main->StartupRetry->isActive());
+  fake.Enqueue(Reply::Ok(kClockOpen));
+  hwtest::FireTimer(*main->StartupRetry);
+  EXPECT_FALSE(main->StartupRetry->isActive()) << "past the clock";
+  EXPECT_FALSE(registration->isVisible());
+
+  hw::Form2 = dialog;  // the windows are made; the start-up goes on
+  if (!main->StartupRetry->isActive()) hw::OfferRegistration();
+  EXPECT_TRUE(registration->isVisible());
 }
 
 }  // namespace
