@@ -84,6 +84,22 @@ int Registered(const std::string& name, const std::string& password, const std::
   return kExitDone;
 }
 
+// The service's words reach the user's terminal: a control byte in them (an escape sequence that
+// could rewrite the screen or the window title) is shown as \xHH instead.
+std::string ControlBytesEscaped(const std::string& text) {
+  std::string shown;
+  for (const unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7f) {
+      shown += static_cast<char>(c);
+      continue;
+    }
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+    shown += escaped;
+  }
+  return shown;
+}
+
 }  // namespace
 
 int RunCommand(const RunChoices& choices) {
@@ -214,7 +230,8 @@ int StatusCommand() {
   const auto onOff = [](bool on) { return on ? "on" : "off"; };
   std::printf("Both address families: %s\nAddress watch: %s\n", onOff(DualStackWanted()), onOff(WatchAddressWanted()));
   if (const auto last = ReadLastReply()) {
-    std::printf("Last reply: %s\nReplied at: %s (service clock)\n", last->line.c_str(), last->when.c_str());
+    std::printf("Last reply: %s\nReplied at: %s (service clock)\n", ControlBytesEscaped(last->line).c_str(),
+                ControlBytesEscaped(last->when).c_str());
   } else {
     std::printf("Last reply: none yet\n");
   }

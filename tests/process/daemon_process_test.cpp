@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "ddns/Base64.h"
 #include "ddns/Envelope.h"
@@ -213,6 +215,67 @@ TEST_F(Daemon, StatusRefusesALastReplyFileItDidNotWrite) {
     EXPECT_EQ(status.status, 0) << what;
     EXPECT_NE(status.output.find("\nLast reply: none yet\n"), std::string::npos) << what << ": " << status.output;
   }
+}
+
+// What a member of the settings folder's group may put at the last reply's name: a FIFO (whose open
+// for writing would wait for a reader), a link, a folder. None makes the daemon wait past SIGTERM or
+// write elsewhere; the FIFO and the link are replaced by a record file of the daemon's own.
+TEST_F(Daemon, NothingAtTheLastReplysNameHoldsTheDaemon) {
+  StoreAccount("alice", "secret");
+  const std::string file = scratch_.File("daemon-last-reply");
+  const std::string victim = scratch_.File("victim");
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+    bool replaced;
+  };
+  const Case cases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0660), 0); }, true},
+      {"a link", [&] { std::filesystem::create_symlink(victim, file); }, true},
+      {"a folder", [&] { std::filesystem::create_directory(file); }, false},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(victim) << "victim";
+    std::filesystem::remove_all(file);
+    c.plant();
+    for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.9abcdefg"}) service_.Enqueue(Reply::Ok(reply));
+    const std::string output = scratch_.File(std::string("output-") + c.what);
+    ChildProcess daemon(kDaemon, scratch_.path(), Environment(), {}, output);
+    const auto saved = [&] {
+      return c.replaced ? std::filesystem::is_regular_file(file) && std::filesystem::file_size(file) == 1024
+                        : ReadFileText(output).find("cannot save") != std::string::npos;
+    };
+    for (int wait = 0; wait < 100 && !saved(); ++wait) std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(saved()) << c.what << ": " << ReadFileText(output);
+    daemon.Signal(SIGTERM);
+    EXPECT_EQ(daemon.WaitForExit(1s), 0) << c.what << ": within a second";
+    EXPECT_EQ(ReadFileText(victim), "victim") << c.what;
+    const Ended status = RunToEnd({"status"});
+    const bool shown = status.output.find("Host name updated; it now points to 203.0.113.9.") != std::string::npos;
+    EXPECT_EQ(shown, c.replaced) << c.what << ": " << status.output;
+  }
+}
+
+// A record written over a longer file leaves a record, not the rest of the old file; the service's
+// words reach the terminal with their control bytes shown, not obeyed.
+TEST_F(Daemon, TheLastReplyIsWrittenWholeAndShownWithoutControlBytes) {
+  StoreAccount("alice", "secret");
+  std::ofstream(scratch_.File("daemon-last-reply")) << std::string(5000, 'x');
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##\x1b]0;owned\x07" "abcdefg"})
+    service_.Enqueue(Reply::Ok(reply));
+  const std::string output = scratch_.File("output");
+  ChildProcess daemon(kDaemon, scratch_.path(), Environment(), {}, output);
+  const auto saved = [&] { return std::filesystem::file_size(scratch_.File("daemon-last-reply")) == 1024; };
+  for (int wait = 0; wait < 100 && !saved(); ++wait) std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(saved()) << ReadFileText(output);
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.WaitForExit(1s), 0);
+  const Ended status = RunToEnd({"status"});
+  EXPECT_NE(status.output.find("\nLast reply: [Saturday 10:00] Host name updated; it now points to "
+                               "\\x1b]0;owned\\x07.\n"),
+            std::string::npos)
+      << status.output;
+  EXPECT_EQ(status.output.find('\x1b'), std::string::npos);
 }
 
 TEST_F(Daemon, HangUpReadsTheAccountAgainAndChecksAtOnce) {
