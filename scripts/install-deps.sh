@@ -15,7 +15,7 @@ packages=(
   libmicrohttpd-dev libcpp-httplib-dev libpq-dev pdns-server pdns-backend-sqlite3 pdns-backend-pgsql postgresql dnsutils
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
   xvfb openbox trayer xdotool x11-utils x11-xserver-utils imagemagick openssl curl iproute2 util-linux
-  dbus dbus-x11 libglib2.0-bin python3-dbus-next jq xfce4-panel sway waybar xwayland qt6-wayland grim libxcb1-dev
+  appstream dbus dbus-x11 libglib2.0-bin python3-dbus-next jq xfce4-panel sway waybar xwayland qt6-wayland grim libxcb1-dev
 )
 # The units whose enabling this step must not leave behind.
 watched_units=(pdns.service postgresql@15-main.service)

@@ -26,6 +26,11 @@ etc=$prefix/etc
 [ -e "$root$etc/xdg/autostart/hostwarden.desktop" ] || fail "no autostart entry in $etc"
 [ ! -e "$root/etc" ] || [ "$etc" = /etc ] || fail "installed into the machine's /etc under the prefix $prefix"
 grep -q '^Exec=hostwarden$' "$root$prefix/share/applications/hostwarden.desktop" || fail "desktop entry"
+grep -q '^Keywords=.*DDNS;' "$root$prefix/share/applications/hostwarden.desktop" || fail "no Keywords in the desktop entry"
+# What software centres show: valid AppStream metadata that names the desktop entry.
+metainfo="$root$prefix/share/metainfo/test.hostwarden.Hostwarden.metainfo.xml"
+appstreamcli validate --no-net "$metainfo" >"$work/appstream.txt" 2>&1 || { cat "$work/appstream.txt"; fail "AppStream metadata"; }
+grep -q '<launchable type="desktop-id">hostwarden.desktop</launchable>' "$metainfo" || fail "the metadata names no launcher"
 
 # The daemon's installed tree: run through the link on the path, it finds its language file.
 DESTDIR="$work/root" cmake --install "$build" --component daemon >/dev/null
