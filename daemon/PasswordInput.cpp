@@ -14,7 +14,8 @@ termios savedTerminal{};
 // Ctrl+C at the prompt: the terminal gets its echo back before the program ends.
 void RestoreTerminalAndEnd(int signal) {
   ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-  ::write(STDERR_FILENO, "\n", 1);
+  // The new line is a courtesy to the terminal: whether it got there changes nothing now.
+  if (::write(STDERR_FILENO, "\n", 1) < 0) ::_exit(128 + signal);
   ::_exit(128 + signal);
 }
 

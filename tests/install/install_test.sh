@@ -98,6 +98,8 @@ lint=0
 lintian --fail-on error "$client" "$daemon" "$service" >"$work/lintian.txt" 2>&1 || lint=$?
 grep -v "running with root privileges" "$work/lintian.txt" || true
 [ "$lint" = 0 ] || fail "lintian found errors in the packages"
+# Debian's hardening: no binary without fortified functions, immediate binding or the like.
+lintian --pedantic "$client" "$daemon" "$service" 2>/dev/null | grep "hardening-" && fail "lintian finds hardening missing"
 mkdir "$work/units"
 dpkg-deb -x "$service" "$work/extracted"
 dpkg-deb -x "$daemon" "$work/extracted"
