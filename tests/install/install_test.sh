@@ -27,6 +27,7 @@ etc=$prefix/etc
 [ ! -e "$root/etc" ] || [ "$etc" = /etc ] || fail "installed into the machine's /etc under the prefix $prefix"
 grep -q '^Exec=hostwarden$' "$root$prefix/share/applications/hostwarden.desktop" || fail "desktop entry"
 grep -q '^Keywords=.*DDNS;' "$root$prefix/share/applications/hostwarden.desktop" || fail "no Keywords in the desktop entry"
+man -l "$root$prefix/share/man/man1/hostwarden.1.gz" >/dev/null || fail "the client's manual page"
 # What software centres show: valid AppStream metadata that names the desktop entry.
 metainfo="$root$prefix/share/metainfo/test.hostwarden.Hostwarden.metainfo.xml"
 appstreamcli validate --no-net "$metainfo" >"$work/appstream.txt" 2>&1 || { cat "$work/appstream.txt"; fail "AppStream metadata"; }
@@ -99,10 +100,14 @@ lintian --fail-on error "$client" "$daemon" "$service" >"$work/lintian.txt" 2>&1
 grep -v "running with root privileges" "$work/lintian.txt" || true
 [ "$lint" = 0 ] || fail "lintian found errors in the packages"
 # Debian's hardening: no binary without fortified functions, immediate binding or the like.
-lintian --pedantic "$client" "$daemon" "$service" 2>/dev/null | grep "hardening-" && fail "lintian finds hardening missing"
+lintian --pedantic "$client" "$daemon" "$service" 2>/dev/null | grep -E "hardening-|no-manual-page" &&
+  fail "lintian finds hardening or a manual page missing"
 mkdir "$work/units"
 dpkg-deb -x "$service" "$work/extracted"
 dpkg-deb -x "$daemon" "$work/extracted"
+for page in man1/hostwarden-daemon.1.gz man8/hostwarden-service.8.gz; do
+  man -l "$work/extracted/usr/share/man/$page" >/dev/null || fail "no manual page $page in the packages"
+done
 cp "$work/extracted/usr/lib/systemd/user/hostwarden-daemon.service" "$work/units/hostwarden-daemon-user.service"
 for unit in hostwarden-service hostwarden-pdns hostwarden-daemon hostwarden-daemon-user; do
   # The programs as this build made them: the units name the installed ones, which this machine lacks.
