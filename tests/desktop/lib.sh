@@ -69,3 +69,37 @@ require() {
   echo "skipped: missing ${missing[*]} (scripts/install-deps.sh installs them)"
   exit 77
 }
+
+# The session a desktop test runs its client in: this user's own on an X display, or the Wayland
+# session's user. Sets hw_as_user, session_uid and screenshot.
+use_x_session() {
+  hw_as_user=(env -u QT_QPA_PLATFORM)
+  session_uid=$(id -u)
+  screenshot() { import -window root "$1"; }
+}
+use_wayland_session() {
+  session_uid=$(desktop_uid)
+  screenshot() { as_desktop_user grim "$1"; }
+}
+
+# prepare_client WORK BUILD SOURCE SHOTS: the program copied where the session's user may run it (the
+# build tree may lie in a folder of root's own), an account the service does not know ("@@") in
+# settings of the test's own, the X display the client shows its windows on (XWayland under sway)
+# for the X tools, and the command that starts the client as the session's user (in `client`).
+prepare_client() {
+  local work=$1 build=$2 source=$3 shots=$4
+  cp -r "$build/bin" "$work/program"
+  cp "$source/tests/desktop/notification_server.py" "$work/program/"
+  chmod -R a+rX "$work/program"
+  client_home="$work/client"
+  mkdir -p -m 0700 "$client_home/runtime"
+  seed_account "$client_home/settings.db" ghost secret1
+  chown -R "$session_uid:$session_uid" "$client_home"
+  chown "$session_uid" "$shots" "$work"
+  touch "$work/client.log"
+  chmod 0666 "$work/client.log"
+  export DISPLAY
+  DISPLAY=$(as_desktop_user printenv DISPLAY)
+  client=("${hw_as_user[@]}" XDG_RUNTIME_DIR="$client_home/runtime" HOSTWARDEN_TEST_SETTINGS_DB="$client_home/settings.db"
+    HOSTWARDEN_TEST_SERVICE_HOST="http://127.0.0.1:$hw_service_port" LC_ALL=en_US.UTF-8 "$work/program/Hostwarden")
+}

@@ -22,39 +22,25 @@ trap 'kill "$client_pid" 2>/dev/null; stop_everything; rm -rf "$work"' EXIT
 
 export HOSTWARDEN_TEST_FAST_HASH=1 LC_ALL=en_US.UTF-8
 start_service "$build" "$work" 0 --clock-start "2013-06-15 10:00:00" || exit 1
-client_home="$work/client"
-# The program where the session's user may run it: the build tree may lie in a folder of root's own.
-cp -r "$build/bin" "$work/program"
-cp "$2/tests/desktop/notification_server.py" "$work/program/"
-chmod -R a+rX "$work/program"
-mkdir -p -m 0700 "$client_home/runtime"
 
 case $desktop in
   openbox)
     start_display "$work" none || exit 1
     start_session_bus "$work" || exit 1
-    hw_as_user=(env -u QT_QPA_PLATFORM)  # this user's own session
-    session_uid=$(id -u)
-    screenshot() { import -window root "$1"; }
+    use_x_session
     ;;
   sway)
     start_sway "$work" none || exit 1
-    session_uid=$(desktop_uid)
-    screenshot() { as_desktop_user grim "$1"; }
+    use_wayland_session
     ;;
   *) echo "no desktop $desktop"; exit 2 ;;
 esac
-export DISPLAY=$(as_desktop_user printenv DISPLAY)
-chown "$session_uid" "$shots" "$work"
-touch "$work/notifications" "$work/client.log"
-chmod 0666 "$work/notifications" "$work/client.log"
+prepare_client "$work" "$build" "$2" "$shots"
+touch "$work/notifications"
+chmod 0666 "$work/notifications"
 start_part "$work" notifications "bus_has org.freedesktop.Notifications" \
   "${hw_as_user[@]}" /usr/bin/python3 "$work/program/notification_server.py" "$work/notifications" || exit 1
 
-seed_account "$client_home/settings.db" ghost secret1  # an account the service does not know: "@@"
-chown -R "$session_uid:$session_uid" "$client_home"
-client=("${hw_as_user[@]}" XDG_RUNTIME_DIR="$client_home/runtime" HOSTWARDEN_TEST_SETTINGS_DB="$client_home/settings.db"
-  HOSTWARDEN_TEST_SERVICE_HOST="http://127.0.0.1:$hw_service_port" LC_ALL=en_US.UTF-8 "$work/program/Hostwarden")
 log_has() { grep -q "$1" "$work/client.log"; }
 # The main window: the visible one of that title, else (minimised) the newest of that title.
 main_id() {

@@ -22,11 +22,6 @@ trap 'kill "$client_pid" 2>/dev/null; stop_everything; rm -rf "$work"' EXIT
 
 export HOSTWARDEN_TEST_FAST_HASH=1 LC_ALL=en_US.UTF-8
 start_service "$build" "$work" 0 --clock-start "2013-06-15 10:00:00" || exit 1
-client_home="$work/client"
-# The program where the session's user may run it: the build tree may lie in a folder of root's own.
-cp -r "$build/bin" "$work/program"
-chmod -R a+rX "$work/program"
-mkdir -p -m 0700 "$client_home/runtime"
 
 case $desktop in
   xfce)
@@ -34,27 +29,16 @@ case $desktop in
     start_x "$work" || exit 1
     start_session_bus "$work" || exit 1
     start_xfce_panel "$work" || exit 1
-    hw_as_user=(env -u QT_QPA_PLATFORM)  # this user's own session
-    session_uid=$(id -u)
-    screenshot() { import -window root "$1"; }
+    use_x_session
     ;;
   sway)
     start_sway "$work" waybar || exit 1
-    session_uid=$(desktop_uid)
-    screenshot() { as_desktop_user grim "$1"; }
+    use_wayland_session
     ;;
   *) echo "no desktop $desktop"; exit 2 ;;
 esac
-# The X display the client shows its windows on (XWayland under sway): the X tools look there.
-export DISPLAY=$(as_desktop_user printenv DISPLAY)
-chown "$session_uid" "$shots" "$work"
+prepare_client "$work" "$build" "$2" "$shots"
 
-seed_account "$client_home/settings.db" ghost secret1  # an account the service does not know: "@@"
-chown -R "$session_uid:$session_uid" "$client_home"
-client=("${hw_as_user[@]}" XDG_RUNTIME_DIR="$client_home/runtime" HOSTWARDEN_TEST_SETTINGS_DB="$client_home/settings.db"
-  HOSTWARDEN_TEST_SERVICE_HOST="http://127.0.0.1:$hw_service_port" LC_ALL=en_US.UTF-8 "$work/program/Hostwarden")
-touch "$work/client.log"
-chmod 0666 "$work/client.log"
 log_has() { grep -q "$1" "$work/client.log"; }
 call() { as_desktop_user gdbus call --session "$@"; }
 item="org.kde.StatusNotifierItem"

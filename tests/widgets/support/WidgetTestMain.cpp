@@ -6,7 +6,7 @@
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  // The desktop the spec's table describes, a classic tray, unless a test chooses another kind.
+  // A classic tray, the desktop the program was first made for, unless a test chooses another kind.
   setenv("HOSTWARDEN_TEST_TRAY_HOST", "xembed", 0);
   hw::HostwardenApplication app(argc, argv);  // the program's own error display
   Q_INIT_RESOURCE(assets);                    // the artwork lives in a static library
