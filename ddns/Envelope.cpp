@@ -23,10 +23,16 @@ std::optional<std::string> UnshiftText(std::string_view shifted) {
   return std::nullopt;
 }
 
-bool IsBase64Text(std::string_view text) {
-  return text.size() % 4 == 0 &&
-         text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=") ==
-             std::string_view::npos;
+// The bytes of base64 text in the one form EncodeBase64 writes (padding only at the end, no stray
+// bits); nothing for any other text.
+std::optional<std::string> DecodeCanonicalBase64(std::string_view text) {
+  if (text.size() % 4 != 0 ||
+      text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=") !=
+          std::string_view::npos)
+    return std::nullopt;
+  std::string bytes = DecodeBase64(text);
+  if (EncodeBase64(bytes) != text) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace
@@ -54,11 +60,11 @@ std::optional<EnvelopeFields> DecodeEnvelope(std::string_view body) {
   // The largest envelope: 256 shifted bytes, twice in base64.
   constexpr std::size_t kLongestBody = 2 + 460;
   if (!body.starts_with("a=") || body.size() > kLongestBody) return std::nullopt;
-  const std::string_view outer = body.substr(2);
-  if (!IsBase64Text(outer)) return std::nullopt;
-  const std::string inner = DecodeBase64(outer);
-  if (!IsBase64Text(inner)) return std::nullopt;
-  const auto plain = UnshiftText(DecodeBase64(inner));
+  const auto inner = DecodeCanonicalBase64(body.substr(2));
+  const auto shifted = inner ? DecodeCanonicalBase64(*inner) : std::nullopt;
+  // The client's room: 255 bytes of plain text and the terminator.
+  if (!shifted || shifted->size() > kMaxEnvelopePlainBytes + 1) return std::nullopt;
+  const auto plain = UnshiftText(*shifted);
   if (!plain || !plain->starts_with("GDS\r\n")) return std::nullopt;
   std::string_view rest = std::string_view(*plain).substr(5);
   EnvelopeFields fields;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/Text.h"
@@ -13,10 +14,12 @@ bool IsIpAddress(const std::string& text) {
 }
 
 std::string PlainAddress(const std::string& address) {
-  constexpr std::string_view kMapped = "::ffff:";
-  const bool mapped = address.size() > kMapped.size() && address.find('.') != std::string::npos &&
-                      AsciiLower(address.substr(0, kMapped.size())) == kMapped;
-  return mapped ? address.substr(kMapped.size()) : address;
+  // Only an address that really is IPv4 in IPv6 form: "::ffff:1:192.0.2.1" is a plain IPv6 address,
+  // and text that merely starts with "::ffff:" is no address at all.
+  in6_addr bytes{};
+  if (::inet_pton(AF_INET6, address.c_str(), &bytes) != 1 || !IN6_IS_ADDR_V4MAPPED(&bytes)) return address;
+  char text[INET_ADDRSTRLEN];
+  return ::inet_ntop(AF_INET, bytes.s6_addr + 12, text, sizeof text) ? std::string(text) : address;
 }
 
 std::string RecordForm(const std::string& address) {
@@ -36,6 +39,14 @@ std::string ClientAddressOf(const std::string& peer, const std::vector<std::stri
   for (const std::string& line : forwardedFor) joined += (joined.empty() ? "" : ",") + line;
   const std::string last = PlainAddress(TrimBlanks(std::string_view(joined).substr(joined.rfind(',') + 1)));
   return IsIpAddress(last) ? last : std::string();
+}
+
+std::string ShareKeyOf(const std::string& plainAddress) {
+  in6_addr bytes{};
+  if (::inet_pton(AF_INET6, plainAddress.c_str(), &bytes) != 1) return plainAddress;
+  std::fill(bytes.s6_addr + 8, bytes.s6_addr + 16, 0);
+  char text[INET6_ADDRSTRLEN];
+  return ::inet_ntop(AF_INET6, &bytes, text, sizeof text) ? std::string(text) + "/64" : plainAddress;
 }
 
 std::string LogSafe(const std::string& text) {

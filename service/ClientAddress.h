@@ -26,6 +26,10 @@ inline bool IsIpv6(const std::string& recordForm) { return recordForm.find(':') 
 std::string ClientAddressOf(const std::string& peer, const std::vector<std::string>& forwardedFor,
                             const std::string& trustedProxy);
 
+// The key a client counts under for its shares and failure budget: an IPv4 address as it is, an
+// IPv6 one as its /64 network ("2001:db8:1:2::/64"), as a single host commonly holds a whole /64.
+std::string ShareKeyOf(const std::string& plainAddress);
+
 // Text for a log line: every control byte and DEL written as \xNN, and the backslash doubled, so that
 // nothing a client sends can end a line or forge another.
 std::string LogSafe(const std::string& text);

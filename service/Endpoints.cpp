@@ -1,8 +1,8 @@
 #include "service/Endpoints.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <optional>
 
 #include "BuildConfig.h"
@@ -16,16 +16,20 @@ namespace {
 // A signed build is a few megabytes; nothing larger is served.
 constexpr std::uintmax_t kMaxBuildBytes = 64 * 1024 * 1024 + 88;
 
-std::optional<std::string> ReadBuild(const std::string& folder, const std::string& version) {
+// The build of that version, opened for sending; nothing when there is none to serve.
+std::shared_ptr<const ReplyFile> OpenBuild(const std::string& folder, const std::string& version) {
   // Versions are digits and dots: nothing else may reach the file system.
-  if (version.empty() || version.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
-  const std::filesystem::path file = std::filesystem::path(folder) / ("hostwarden" + version);
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(file, error) || std::filesystem::file_size(file, error) > kMaxBuildBytes)
-    return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (version.empty() || version.find_first_not_of("0123456789.") != std::string::npos) return nullptr;
+  const std::string file = folder + "/hostwarden" + version;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO there never blocks
+  if (fd < 0) return nullptr;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<std::uintmax_t>(status.st_size) > kMaxBuildBytes) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_shared<const ReplyFile>(fd, static_cast<std::uint64_t>(status.st_size));
 }
 
 // "Basic <base64 of user:password>" as user and password; empty ones for anything else.
@@ -109,7 +113,7 @@ Response Endpoints::Dyndns2(const Request& request) const {
 }
 
 Response Endpoints::Build(const std::string& version) const {
-  if (const auto build = ReadBuild(options_.buildsFolder, version)) return {200, *build, "application/octet-stream"};
+  if (auto build = OpenBuild(options_.buildsFolder, version)) return {200, {}, "application/octet-stream", std::move(build)};
   return {404, "No such build"};
 }
 

@@ -1,5 +1,9 @@
 #pragma once
+#include <unistd.h>
+
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,10 +29,22 @@ struct Request {
   std::string peer;                                // the connection's address
 };
 
+// A file sent as a reply's body, read from its descriptor as the client takes it, so that a download
+// holds no copy of it in memory. Closed with the last reply that uses it.
+struct ReplyFile {
+  int fd = -1;
+  std::uint64_t size = 0;
+  ReplyFile(int descriptor, std::uint64_t bytes) : fd(descriptor), size(bytes) {}
+  ~ReplyFile() { ::close(fd); }
+  ReplyFile(const ReplyFile&) = delete;
+  ReplyFile& operator=(const ReplyFile&) = delete;
+};
+
 struct Response {
   int status = 200;
-  std::string body;
+  std::string body;  // unless `file` is given
   std::string contentType = "text/plain";
+  std::shared_ptr<const ReplyFile> file{};
 };
 
 // What answers the requests that an HTTP front reads.

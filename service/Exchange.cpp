@@ -2,13 +2,12 @@
 
 #include <sodium.h>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <thread>
 
 #include "ddns/Envelope.h"
+#include "service/ClientAddress.h"
 
 namespace hw::service {
 namespace {
@@ -21,16 +20,6 @@ std::string Trailer(std::int64_t now) {
   std::snprintf(text, sizeof text, "-%02d%02d%02d", static_cast<int>(secondsOfDay / 3600),
                 static_cast<int>(secondsOfDay / 60 % 60), static_cast<int>(secondsOfDay % 60));
   return text;
-}
-
-// Where failures are counted: an IPv4 address, or the /64 network of an IPv6 one (a single host
-// commonly holds a whole /64).
-std::string AddressKey(const std::string& address) {
-  in6_addr bytes{};
-  if (::inet_pton(AF_INET6, address.c_str(), &bytes) != 1) return address;
-  std::fill(bytes.s6_addr + 8, bytes.s6_addr + 16, 0);
-  char text[INET6_ADDRSTRLEN];
-  return ::inet_ntop(AF_INET6, &bytes, text, sizeof text) ? std::string(text) + "/64" : address;
 }
 
 }  // namespace
@@ -80,7 +69,7 @@ Verdict Exchange::Verify(const std::optional<Account>& account, const std::strin
   // A password verified before is right at the cost of a digest, also while the account is being
   // flooded with wrong guesses: the limits below hold back only the slow hash.
   if (account && verified_.Matches(name, account->passwordHash, password)) return Verdict::Right;
-  const std::string source = AddressKey(address);
+  const std::string source = ShareKeyOf(address);
   const std::string followed = account ? name : std::string();  // only real accounts have a budget
   const auto now = FailureLimits::Clock::now();
   if (!limits_.Allows(followed, source, now)) {

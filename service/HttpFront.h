@@ -8,9 +8,11 @@
 #include <string>
 #include <memory>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "service/ConnectionShares.h"
 #include "service/Endpoints.h"
 #include "service/Metrics.h"
 #include "service/WorkQueue.h"
@@ -28,8 +30,23 @@ struct FrontLimits {
   unsigned idleSeconds = 5;       // a connection silent this long is closed
   std::size_t maxHeadBytes = 8 * 1024;
   std::size_t maxHeadLines = 64;  // past either: 431, and the connection closes
-  unsigned perAddress = 64;       // connections at once from one client address
+  // Connections at once from one client (an IPv4 address, an IPv6 /64), and in all, over every
+  // daemon of the front. The trusted proxy's own connections count only in all; the requests it
+  // forwards count for the client it names.
+  unsigned perAddress = 64;
   unsigned maxConnections = 20000;
+  std::string trustedProxy;
+  // A daemon replaced by a certificate reload serves its open connections at most this long.
+  std::chrono::seconds drain{30};
+  // Builds sent at once, in all and to one client. Each holds a 32 KiB buffer and a socket for as
+  // long as its client takes; sixteen at a few MB a second fill a 100 Mbit/s line, and updates come
+  // once per version, so a queue of waiting readers never forms in normal use.
+  unsigned maxDownloads = 16;
+  unsigned downloadsPerAddress = 2;
+  // A download whose client has taken less than this many bytes a second on average, once the grace
+  // has passed, is cut: 16 KiB/s is a slow mobile line; a 16 MB build takes 17 minutes at it.
+  std::size_t minDownloadRate = 16 * 1024;
+  std::chrono::seconds downloadGrace{10};
 };
 
 enum class WorkLane { Quick, Slow };
@@ -75,6 +92,13 @@ class HttpFront {
   std::int64_t OpenConnections();
   void Opened(Connection* connection);
   void Closed(Connection* connection);
+  ConnectionShares& connectionShares() { return connectionShares_; }
+  ConnectionShares& proxiedShares() { return proxiedShares_; }
+  ConnectionShares& downloadShares() { return downloadShares_; }
+  // Whether the address (in plain form) is the trusted proxy's.
+  bool IsTrustedProxy(const std::string& plainAddress) const;
+  // A connection of the daemon waits for a worker's answer, or no longer does.
+  void Suspended(MHD_Daemon* daemon, int change);
 
  private:
   void Watch();
@@ -84,7 +108,14 @@ class HttpFront {
   FrontLimits limits_;
   Metrics* metrics_;
   MHD_Daemon* daemon_ = nullptr;
-  std::vector<MHD_Daemon*> retired_;  // replaced by a reload, finishing their connections
+  struct Retired {
+    MHD_Daemon* daemon;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  void StopRetired(std::chrono::steady_clock::time_point now);
+  bool DownloadTooSlow(const Connection& connection, std::chrono::steady_clock::time_point now) const;
+
+  std::vector<Retired> retired_;  // replaced by a reload, finishing their connections
   std::unique_ptr<WorkQueue> quick_;  // answers from the accounts that need no slow hash
   std::unique_ptr<WorkQueue> work_;   // those that do
   std::atomic<bool> closing_{false};
@@ -92,6 +123,11 @@ class HttpFront {
   std::condition_variable stopping_;
   bool stop_ = false;
   std::unordered_set<Connection*> connections_;
+  std::unordered_map<MHD_Daemon*, int> suspended_;  // connections whose answer a worker makes
+  ConnectionShares connectionShares_;
+  ConnectionShares proxiedShares_;
+  ConnectionShares downloadShares_;
+  std::string trustedProxy_;  // in plain form
   std::thread watcher_;
 };
 

@@ -89,6 +89,8 @@ int main(int argc, char** argv) {
     Metrics metrics;
     FrontLimits limits;
     limits.perAddress = options->perAddress;
+    limits.trustedProxy = options->trustedProxy;
+    limits.drain = std::chrono::seconds(options->reloadDrainSeconds);
     HttpFront front(endpoints, limits, &metrics);
     MetricsPage page(metrics);
     HttpFront metricsFront(page, FrontLimits{});

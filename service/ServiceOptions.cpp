@@ -22,6 +22,15 @@ bool SplitListen(const std::string& text, std::string& hostOut, int& portOut) {
   return true;
 }
 
+// A count above 0, into `out`; false for anything else.
+bool ParseCount(const std::string& text, unsigned& out) {
+  unsigned count = 0;
+  const auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (failed != std::errc() || end != text.data() + text.size() || count == 0) return false;
+  out = count;
+  return true;
+}
+
 }  // namespace
 
 std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>& arguments, std::string& error) {
@@ -46,14 +55,13 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
       return std::nullopt;
     }
     const std::string& value = arguments[i + 1];
-    if (name == "--max-per-address") {
-      unsigned count = 0;
-      const auto [end, failed] = std::from_chars(value.data(), value.data() + value.size(), count);
-      if (failed != std::errc() || end != value.data() + value.size() || count == 0) {
-        error = "--max-per-address takes a number above 0, not " + value;
+    const std::map<std::string, unsigned*> counts = {{"--max-per-address", &options.perAddress},
+                                                     {"--reload-drain", &options.reloadDrainSeconds}};
+    if (const auto count = counts.find(name); count != counts.end()) {
+      if (!ParseCount(value, *count->second)) {
+        error = name + " takes a number above 0, not " + value;
         return std::nullopt;
       }
-      options.perAddress = count;
     } else if (name == "--listen") {
       if (!SplitListen(value, options.host, options.port)) {
         error = "--listen takes host:port, not " + value;
@@ -85,7 +93,7 @@ std::string ServiceUsage() {
          "       [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
          "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n"
          "       [--max-per-address N] [--metrics-listen HOST:PORT|none] [--metrics-port-file FILE]\n"
-         "       [--tls-cert FILE --tls-key FILE]\n";
+         "       [--tls-cert FILE --tls-key FILE] [--reload-drain SECONDS]\n";
 }
 
 }  // namespace hw::service

@@ -19,6 +19,7 @@ struct ServiceOptions {
   std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For is believed
   bool adoptZone = false;
   unsigned perAddress = 64;  // connections at once from one client address
+  unsigned reloadDrainSeconds = 30;  // how long a certificate reload lets the old daemon serve on
   std::string metricsHost = "127.0.0.1";  // empty: no metrics page
   int metricsPort = 17862;
   std::string metricsPortFile;

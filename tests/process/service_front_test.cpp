@@ -35,7 +35,10 @@ constexpr const char* kMachine = "0011223344AA";
 // this machine's), to send exactly what a client of any kind would.
 class RawConnection {
  public:
-  RawConnection(int port, const std::string& from) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  // `receiveBuffer`: the socket's receive buffer in bytes, for a client that takes little at a time.
+  RawConnection(int port, const std::string& from, int receiveBuffer = 0)
+      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
@@ -51,7 +54,22 @@ class RawConnection {
   RawConnection& operator=(const RawConnection&) = delete;
 
   bool connected() const { return connected_; }
+  bool closed() const { return closed_; }  // seen closed by ReadSome
   bool Send(const std::string& bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0; }
+  // The first `count` bytes that come (fewer when the connection closes first).
+  std::string ReadSome(std::size_t count, std::chrono::milliseconds limit) {
+    std::string received(count, '\0');
+    std::size_t got = 0;
+    pollfd ready{fd_, POLLIN, 0};
+    while (got < count && ::poll(&ready, 1, static_cast<int>(limit.count())) > 0) {
+      const ssize_t n = ::recv(fd_, received.data() + got, count - got, 0);
+      closed_ = closed_ || n <= 0;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    received.resize(got);
+    return received;
+  }
   // All that came until the service closed the connection; nothing when it is still open at `limit`.
   std::optional<std::string> ReadUntilClosed(std::chrono::milliseconds limit) {
     std::string received;
@@ -70,6 +88,7 @@ class RawConnection {
  private:
   int fd_;
   bool connected_ = false;
+  bool closed_ = false;
 };
 
 std::string Post(const RunningService& service, const char* path, const std::string& name) {
@@ -79,6 +98,13 @@ std::string Post(const RunningService& service, const char* path, const std::str
   } catch (const hw::TransportError& error) {
     return error.Message();
   }
+}
+
+// The service's metrics page.
+std::string MetricsOf(const RunningService& service) {
+  RawConnection scrape(service.metricsPort(), "127.0.0.1");
+  scrape.Send("GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  return scrape.ReadUntilClosed(30s).value_or("");
 }
 
 class ServiceFront : public ::testing::Test {
@@ -122,14 +148,41 @@ TEST_F(ServiceFront, OversizedHeadsAreRefusedAndTheConnectionCloses) {
   EXPECT_TRUE(reply->starts_with("HTTP/1.1 200 ")) << reply->substr(0, 40);
 }
 
+// A request whose body the service and a proxy before it could delimit differently is answered 400
+// once and its connection closed, so that nothing smuggled behind it is ever served; so is a body
+// that is no envelope.
+TEST_F(ServiceFront, AmbiguousFramingIsOneRefusalAndTheEndOfTheConnection) {
+  const std::string smuggled = "GET /now.php HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::pair<const char*, std::string> cases[] = {
+      {"Content-Length and chunked",
+       "POST /fo.php HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + smuggled},
+      {"two Content-Length values",
+       "POST /fo.php HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\nContent-Length: 36\r\n\r\n" + smuggled},
+      {"a coding other than chunked",
+       "POST /fo.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n" + smuggled},
+      {"Content-Length over a chunked body", "POST /fo.php HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\n0\r\n\r\n" + smuggled},
+  };
+  for (const auto& [what, bytes] : cases) {
+    RawConnection connection(service.port(), "127.0.5.1");
+    connection.Send(bytes);
+    const auto reply = connection.ReadUntilClosed(30s);
+    ASSERT_TRUE(reply.has_value()) << what << ": the connection must close";
+    EXPECT_TRUE(reply->starts_with("HTTP/1.1 400 ")) << what << ": " << *reply;
+    EXPECT_EQ(reply->find("HTTP/1.1", 1), std::string::npos) << what << ": served behind the refusal: " << *reply;
+  }
+  RawConnection same(service.port(), "127.0.5.1");
+  same.Send("GET /now.php HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  EXPECT_TRUE(same.ReadUntilClosed(30s).value_or("").starts_with("HTTP/1.1 200 ")) << "one length twice is one framing";
+}
+
 // One address holds at most its share of connections; the next is closed at once, while another
 // address is served.
 TEST_F(ServiceFront, OneAddressHoldsAtMostItsShare) {
   std::vector<std::unique_ptr<RawConnection>> held;
   for (int i = 0; i < 50; ++i) held.push_back(std::make_unique<RawConnection>(service.port(), "127.0.3.1"));
-  // The service takes in what is pending before it turns the next one away: a round trip on the
-  // last connection shows that all of them are in.
-  held.back()->Send("GET /now.php HTTP/1.1\r\nHost: x\r\n\r\n");
+  // Several threads take connections in at once; the next one is turned away once all are in.
+  ASSERT_TRUE(hwtest::WaitUntil(
+      [&] { return MetricsOf(service).find("hostwarden_open_connections 50\n") != std::string::npos; }, 30s));
   RawConnection extra(service.port(), "127.0.3.1");
   EXPECT_EQ(extra.ReadUntilClosed(30s), std::optional<std::string>("")) << "the 51st is closed unanswered";
   RawConnection other(service.port(), "127.0.3.2");
@@ -137,6 +190,78 @@ TEST_F(ServiceFront, OneAddressHoldsAtMostItsShare) {
   const auto reply = other.ReadUntilClosed(30s);
   ASSERT_TRUE(reply.has_value());
   EXPECT_TRUE(reply->starts_with("HTTP/1.1 200 "));
+}
+
+// The trusted proxy speaks for many clients: its own connections are not held to one client's share,
+// while the requests it forwards count for the client each names.
+TEST(ServiceProxy, TheProxyIsExemptAndItsClientsHoldTheirShares) {
+  hwtest::TempDir data;
+  RunningService service("sqlite:" + data.File("dns.db"), {"--max-per-address", "4", "--trusted-proxy", "127.0.6.9"});
+  std::vector<std::unique_ptr<RawConnection>> held;
+  for (int i = 0; i < 10; ++i) {
+    held.push_back(std::make_unique<RawConnection>(service.port(), "127.0.6.9"));
+    held.back()->Send("POST /fo.php HTTP/1.1\r\nHost: x\r\nConten");  // half a head, as a slow client's
+  }
+  const auto forwarded = [](const char* client) {
+    return std::string("POST /fo.php HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: ") + client +
+           "\r\nContent-Length: 36\r\n\r\n";  // the body never comes
+  };
+  for (int i = 0; i < 4; ++i) {
+    held.push_back(std::make_unique<RawConnection>(service.port(), "127.0.6.9"));
+    held.back()->Send(forwarded("198.51.100.1"));
+  }
+  ASSERT_TRUE(hwtest::WaitUntil(
+      [&] { return MetricsOf(service).find("hostwarden_open_connections 14\n") != std::string::npos; }, 30s));
+  RawConnection fifth(service.port(), "127.0.6.9");
+  fifth.Send(forwarded("198.51.100.1"));
+  EXPECT_TRUE(fifth.ReadUntilClosed(30s).value_or("").starts_with("HTTP/1.1 429 ")) << "the client's fifth at once";
+  RawConnection other(service.port(), "127.0.6.9");
+  other.Send("GET /now.php HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 198.51.100.2\r\nConnection: close\r\n\r\n");
+  EXPECT_TRUE(other.ReadUntilClosed(30s).value_or("").starts_with("HTTP/1.1 200 ")) << "another client, same proxy";
+}
+
+// Builds are sent from the file as the client takes them: readers that take nothing hold no copy
+// of the build, at most sixteen are served at once (two to one address), and a reader that takes a
+// kilobyte a second is cut (reset: what its socket held does not trickle on).
+TEST(ServiceDownloads, SlowReadersHoldNoCopyAndAreCut) {
+  hwtest::TempDir data;
+  RunningService service("sqlite:" + data.File("dns.db"), {"--max-per-address", "50"});
+  std::filesystem::create_directories(service.folder().File("builds"));
+  service.folder().Write("builds/hostwarden1.3.0.1", std::string(16 * 1024 * 1024, 'b'));
+  const auto download = [&](const std::string& from, int receiveBuffer) {
+    auto reader = std::make_unique<RawConnection>(service.port(), from, receiveBuffer);
+    reader->Send("GET /hostwarden1.3.0.1 HTTP/1.1\r\nHost: x\r\n\r\n");
+    return reader;
+  };
+  ASSERT_TRUE(download("127.0.7.99", 0)->ReadSome(12, 30s) == "HTTP/1.1 200");
+  const long rest = service.ResidentKb();
+  // Thirty-one readers that take a few kilobytes and then nothing, two or three to an address.
+  std::vector<std::unique_ptr<RawConnection>> readers;
+  for (int i = 0; i < 31; ++i) readers.push_back(download("127.0.7." + std::to_string(1 + i / 2), 4096));
+  std::vector<std::size_t> served;
+  int refused = 0;
+  for (std::size_t i = 0; i < readers.size(); ++i) {
+    const std::string status = readers[i]->ReadSome(12, 30s);
+    if (status == "HTTP/1.1 200") served.push_back(i);
+    refused += status == "HTTP/1.1 503" ? 1 : 0;
+  }
+  EXPECT_EQ(served.size(), 16u);
+  EXPECT_EQ(refused, 15);
+  EXPECT_LT(service.ResidentKb() - rest, 4 * 1024) << "kB more than at rest, with sixteen downloads under way";
+  // Each served reader now takes a kilobyte a second, far below the minimum rate.
+  const auto began = std::chrono::steady_clock::now();
+  std::erase_if(served, [&](std::size_t i) { return readers[i]->closed(); });
+  while (!served.empty() && std::chrono::steady_clock::now() - began < 60s) {
+    for (const std::size_t i : served) readers[i]->ReadSome(1024, 50ms);
+    std::erase_if(served, [&](std::size_t i) { return readers[i]->closed(); });
+    std::this_thread::sleep_for(1s);  // the reader's pace, not a wait for the service
+  }
+  EXPECT_TRUE(served.empty()) << served.size() << " trickling readers were never cut";
+  RawConnection whole(service.port(), "127.0.7.1");
+  whole.Send("GET /hostwarden1.3.0.1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  const std::string reply = whole.ReadUntilClosed(60s).value_or("");
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 ") && reply.ends_with(std::string(1000, 'b'))) << reply.substr(0, 100);
+  EXPECT_GT(reply.size(), 16u * 1024 * 1024) << "a reader that takes it all gets it all";
 }
 
 // A head that trickles in, a byte a second, never completes and never goes silent: it is cut once
@@ -166,9 +291,7 @@ TEST_F(ServiceFront, MetricsCountWhatWasAsked) {
   unknown.Send("GET /admin.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   ASSERT_TRUE(unknown.ReadUntilClosed(30s).has_value());
 
-  RawConnection scrape(service.metricsPort(), "127.0.0.1");
-  scrape.Send("GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-  const std::string page = scrape.ReadUntilClosed(30s).value_or("");
+  const std::string page = MetricsOf(service);
   ASSERT_TRUE(page.starts_with("HTTP/1.1 200 ")) << page;
   EXPECT_NE(page.find("Content-Type: application/openmetrics-text; version=1.0.0; charset=utf-8"), std::string::npos);
   for (const char* line : {
@@ -188,8 +311,8 @@ TEST_F(ServiceFront, MetricsCountWhatWasAsked) {
 }
 
 // What curl, trusting only `authority`, fetches from the service over HTTPS; empty when it fails.
-std::string FetchOverTls(int port, const std::string& authority) {
-  const std::string command = "curl -s --max-time 20 --cacert " + authority + " https://127.0.0.1:" +
+std::string FetchOverTls(int port, const std::string& authority, const std::string& options = "") {
+  const std::string command = "curl -s --max-time 20 --cacert " + authority + " " + options + " https://127.0.0.1:" +
                               std::to_string(port) + "/now.php";
   std::string output;
   if (FILE* pipe = ::popen(command.c_str(), "r")) {
@@ -214,6 +337,10 @@ TEST(ServiceTls, AnswersOverHttpsAndTakesANewCertificateOnSighup) {
   RunningService service("sqlite:" + data.File("dns.db"), {"--tls-cert", certificate, "--tls-key", key});
   EXPECT_TRUE(FetchOverTls(service.port(), firstAuthority.certificate()).starts_with("2013\r\n6\r\n15\r\n"));
   EXPECT_EQ(FetchOverTls(service.port(), secondAuthority.certificate()), "") << "not yet the second certificate";
+  // A client that would speak TLS 1.1 at most (its own security level lowered, so that the refusal is the service's).
+  const std::string atMost11 = "--tlsv1.0 --tls-max 1.1 --ciphers DEFAULT@SECLEVEL=0";
+  EXPECT_EQ(FetchOverTls(service.port(), firstAuthority.certificate(), atMost11), "");
+  EXPECT_TRUE(FetchOverTls(service.port(), firstAuthority.certificate(), "--tlsv1.2 --tls-max 1.2").starts_with("2013"));
 
   std::filesystem::copy_file(second.certificate, certificate, std::filesystem::copy_options::overwrite_existing);
   std::filesystem::copy_file(second.key, key, std::filesystem::copy_options::overwrite_existing);

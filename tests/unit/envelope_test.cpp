@@ -99,6 +99,14 @@ TEST(Envelope, DecodesWhatItBuildsAndNothingElse) {
   const std::string good = hw::BuildEnvelope("alice", "secret", "001122334455");
   std::string flipped = good;
   flipped[10] = flipped[10] == 'A' ? 'B' : 'A';
+  // Base64 cut after two bytes and its parts joined: the same bytes, with a "=" inside, which no
+  // client writes.
+  const auto padInside = [](const std::string& bytes) {
+    return hw::EncodeBase64(bytes.substr(0, 2)) + hw::EncodeBase64(bytes.substr(2));
+  };
+  const std::string shifted = hw::ShiftText("GDS\r\nalice\r\nsecret\r\n001122334455");
+  std::string plain256 = "GDS\r\nalice\r\nsecret\r\n";
+  plain256.resize(256, 'x');
   const std::pair<const char*, std::string> refused[] = {
       {"empty", ""},
       {"another form", "b=" + good.substr(2)},
@@ -109,6 +117,9 @@ TEST(Envelope, DecodesWhatItBuildsAndNothingElse) {
       {"no header", "a=" + hw::EncodeBase64(hw::EncodeBase64(hw::ShiftText("XYZ\r\na\r\nb\r\nc")))},
       {"a line too many", "a=" + hw::EncodeBase64(hw::EncodeBase64(hw::ShiftText("GDS\r\na\r\nb\r\nc\r\nd")))},
       {"too long", "a=" + std::string(800, 'A')},
+      {"256 bytes of plain text, one past the client's room", "a=" + hw::EncodeBase64(hw::EncodeBase64(hw::ShiftText(plain256)))},
+      {"\"=\" inside the inner base64", "a=" + hw::EncodeBase64(padInside(shifted))},
+      {"\"=\" inside the outer base64", "a=" + padInside(hw::EncodeBase64(shifted))},
   };
   for (const auto& [what, body] : refused) EXPECT_FALSE(hw::DecodeEnvelope(body).has_value()) << what;
 }

@@ -113,6 +113,8 @@ TEST(ClientAddress, OnlyTheTrustedProxysOwnEntryCounts) {
       {"the proxy in mapped form", "::ffff:127.0.0.2", {"2001:db8::1"}, "2001:db8::1"},
       {"a mapped client", "127.0.0.2", {"::FFFF:198.51.100.1"}, "198.51.100.1"},
       {"the proxy without the header", "127.0.0.2", {}, ""},
+      {"a real IPv6 address with a dotted tail", "127.0.0.2", {"::ffff:1:192.0.2.1"}, "::ffff:1:192.0.2.1"},
+      {"no address behind a mapped prefix", "127.0.0.2", {"::ffff:127::ffff:127.0.0.1"}, ""},
   };
   for (const Case& c : cases)
     EXPECT_EQ(hw::service::ClientAddressOf(c.peer, c.forwarded, "127.0.0.2"), c.expected) << c.what;
@@ -144,6 +146,8 @@ TEST(Dyndns2Addresses, OneAddressAFamilyIpv4First) {
       {"not-an-address,2001:db8::5", "", {"2001:db8::5"}},
       {"::ffff:203.0.113.5", "2001:db8::5", {"203.0.113.5", "2001:db8::5"}},
       {"203.0.113.5", "junk", {"203.0.113.5"}},
+      {"::ffff:127::ffff:127.0.0.1", "", {}},
+      {"203.0.113.5", "::ffff:1:192.0.2.1", {"203.0.113.5", "::ffff:1:192.0.2.1"}},
       {"junk", "", {}},
       {"", "", {}},
       {",", ",,", {}},
