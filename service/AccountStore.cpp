@@ -18,6 +18,10 @@ constexpr const char* kRecordsTable =
 // Every check looks an account's records up by its name; made also in a database of an earlier
 // version, which had no such index.
 constexpr const char* kRecordsIndex = "CREATE INDEX IF NOT EXISTS ddns_records_account ON ddns_records (account)";
+// The digest of each account's password once verified: a check finds it with the account, in every
+// instance and after a restart. Made also in a database of an earlier version, which had none.
+constexpr const char* kVerifiedTable =
+    "CREATE TABLE IF NOT EXISTS ddns_verified (name VARCHAR(16) PRIMARY KEY, digest VARCHAR(64) NOT NULL)";
 // The zones this service made, or was told to adopt.
 constexpr const char* kZonesTable = "CREATE TABLE IF NOT EXISTS ddns_zones (name VARCHAR(255) PRIMARY KEY)";
 
@@ -68,6 +72,7 @@ void AccountStore::EnsureSchema(const std::string& schemaFile) {
   db_->Query(kRecordsTable);
   db_->Query(kRecordsIndex);
   db_->Query(kZonesTable);
+  db_->Query(kVerifiedTable);
 }
 
 void AccountStore::EnsureZone(bool adopt) {
@@ -104,11 +109,13 @@ void AccountStore::ClaimAccountRecords() {
 
 std::optional<Account> AccountStore::Find(const std::string& name) {
   const std::lock_guard lock(mutex_);
-  const auto rows =
-      db_->Query("SELECT name, password_hash, machine_id, address, updated FROM ddns_accounts WHERE name = $1", {name});
+  const auto rows = db_->Query(
+      "SELECT a.name, a.password_hash, a.machine_id, a.address, a.updated, v.digest FROM ddns_accounts a"
+      " LEFT JOIN ddns_verified v ON v.name = a.name WHERE a.name = $1",
+      {name});
   if (rows.empty()) return std::nullopt;
   const SqlRow& row = rows.front();
-  return Account{row[0], row[1], row[2], row[3], std::stoll(row[4])};
+  return Account{row[0], row[1], row[2], row[3], std::stoll(row[4]), row[5]};
 }
 
 std::int64_t AccountStore::Count() {
@@ -116,19 +123,39 @@ std::int64_t AccountStore::Count() {
   return std::stoll(db_->Query("SELECT count(*) FROM ddns_accounts").at(0).at(0));
 }
 
+bool AccountStore::IsTakenLocked(const std::string& name) {
+  // A name that holds records of someone else's (an administrator's www, say) is taken too.
+  return !db_->Query("SELECT 1 FROM ddns_accounts WHERE name = $1", {name}).empty() ||
+         !db_->Query("SELECT 1 FROM records WHERE domain_id = $1 AND name = $2", {zoneId_, HostName(name)}).empty();
+}
+
+bool AccountStore::IsTaken(const std::string& name) {
+  const std::lock_guard lock(mutex_);
+  return IsTakenLocked(name);
+}
+
+void AccountStore::RememberVerified(const Account& authorised, const std::string& digest) {
+  const std::lock_guard lock(mutex_);
+  db_->Query(
+      "INSERT INTO ddns_verified (name, digest) SELECT name, $3 FROM ddns_accounts WHERE name = $1"
+      " AND password_hash = $2 ON CONFLICT (name) DO UPDATE SET digest = excluded.digest",
+      {authorised.name, authorised.passwordHash, digest});
+}
+
 bool AccountStore::Create(const Account& account) {
   const std::lock_guard lock(mutex_);
   return InTransaction([&] {
-    // A name that holds records of someone else's (an administrator's www, say) is taken.
-    if (!db_->Query("SELECT 1 FROM records WHERE domain_id = $1 AND name = $2", {zoneId_, HostName(account.name)})
-             .empty())
-      return false;
+    if (IsTakenLocked(account.name)) return false;
     // The loser of two registrations at once (two instances on one PostgreSQL) is simply refused.
     const auto inserted = db_->Query(
         "INSERT INTO ddns_accounts (name, password_hash, machine_id, address, updated) VALUES ($1, $2, $3, $4, $5)"
         " ON CONFLICT DO NOTHING RETURNING name",
         {account.name, account.passwordHash, account.machineId, account.address, std::to_string(account.updated)});
     if (inserted.empty()) return false;
+    // A digest left by an account of this name that went without a release of ours goes with it.
+    db_->Query("DELETE FROM ddns_verified WHERE name = $1", {account.name});
+    if (!account.verifiedDigest.empty())
+      db_->Query("INSERT INTO ddns_verified (name, digest) VALUES ($1, $2)", {account.name, account.verifiedDigest});
     WriteRecord(account.name, account.address);
     BumpSerial();
     return true;
@@ -160,6 +187,7 @@ void AccountStore::Remove(const Account& authorised) {
         "DELETE FROM ddns_accounts WHERE name = $1 AND password_hash = $2 AND machine_id = $3 RETURNING name",
         {authorised.name, authorised.passwordHash, authorised.machineId});
     if (removed.empty()) return false;  // gone already
+    db_->Query("DELETE FROM ddns_verified WHERE name = $1", {authorised.name});
     RemoveRecords(authorised.name);
     BumpSerial();
     return true;

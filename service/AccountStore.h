@@ -15,6 +15,7 @@ struct Account {
   std::string machineId;     // the machine the name is bound to
   std::string address;       // the last address a query came from (its records may hold others)
   std::int64_t updated = 0;  // when, in seconds of the service's clock
+  std::string verifiedDigest{};  // of the password once verified (VerifiedPasswords); empty: none yet
 };
 
 enum class AddressChange { Unchanged, Changed, AccountGone };
@@ -37,9 +38,14 @@ class AccountStore {
 
   std::optional<Account> Find(const std::string& name);
   std::int64_t Count();
-  // False when the name is taken, by an account or by records that are not the service's. The record
-  // of the address's family points at the account's address at once.
+  // Whether the name is taken, by an account or by records that are not the service's.
+  bool IsTaken(const std::string& name);
+  // False when the name is taken. The record of the address's family points at the account's
+  // address at once; the account's verified digest, when given, is kept with it.
   bool Create(const Account& account);
+  // Keeps the digest of a password just verified for the account as it was authorised (nothing when
+  // its password has changed or it is gone meanwhile).
+  void RememberVerified(const Account& authorised, const std::string& digest);
   // Records where a query came from and when, for the account as it was authorised (name, password
   // hash and machine), and points the account's record of each address's family at that address
   // (one address a family); the records of the other family stay. Changed when any record changed;
@@ -57,6 +63,7 @@ class AccountStore {
   void ClaimAccountRecords();
   // Points the account's record of the address's family at it; false when it did already.
   bool WriteRecord(const std::string& name, const std::string& address);
+  bool IsTakenLocked(const std::string& name);
   void RemoveRecords(const std::string& name);
   void BumpSerial();
   // Runs the body in one transaction; rolled back when it throws.

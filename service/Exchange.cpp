@@ -35,10 +35,11 @@ bool IsValidMachineId(const std::string& machineId) {
                                                [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 
-Exchange::Exchange(AccountStore& accounts, bool fastHashes, FailureBudget budget)
+Exchange::Exchange(AccountStore& accounts, bool fastHashes, const VerificationKey& key, FailureBudget budget)
     : accounts_(accounts),
       fastHashes_(fastHashes),
       limits_(budget),
+      verified_(key),
       hashGate_(std::max(1u, std::thread::hardware_concurrency())) {
   if (sodium_init() < 0) throw std::runtime_error("the password hash library cannot start");
   standInHash_ = HashPassword("a password no account has");
@@ -68,22 +69,20 @@ Verdict Exchange::Verify(const std::optional<Account>& account, const std::strin
                          const std::string& address) {
   // A password verified before is right at the cost of a digest, also while the account is being
   // flooded with wrong guesses: the limits below hold back only the slow hash.
-  if (account && verified_.Matches(name, account->passwordHash, password)) return Verdict::Right;
+  if (account && verified_.Matches(account->verifiedDigest, account->passwordHash, password)) return Verdict::Right;
   const std::string source = ShareKeyOf(address);
   const std::string followed = account ? name : std::string();  // only real accounts have a budget
   const auto now = FailureLimits::Clock::now();
-  if (!limits_.Allows(followed, source, now)) {
+  if (!limits_.Take(followed, source, now)) {
     ++limitedAnswers_;
     return Verdict::Limited;
   }
   const std::string& hash = account ? account->passwordHash : standInHash_;
   const bool right =
       Hashing([&] { return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0; });
-  if (!right || !account) {
-    limits_.Fail(followed, source, now);
-    return Verdict::Wrong;
-  }
-  verified_.Remember(name, account->passwordHash, password);
+  if (!right || !account) return Verdict::Wrong;
+  limits_.Refund(followed, source, now);
+  accounts_.RememberVerified(*account, verified_.DigestOf(account->passwordHash, password));
   return Verdict::Right;
 }
 
@@ -95,14 +94,23 @@ bool Exchange::NeedsSlowHash(const std::string& path, const std::string& body) {
 
 bool Exchange::Dyndns2NeedsSlowHash(const std::string& user, const std::string& password) {
   const auto account = accounts_.Find(user);
-  return !account || !verified_.Matches(user, account->passwordHash, password);
+  return !account || !verified_.Matches(account->verifiedDigest, account->passwordHash, password);
 }
 
 std::optional<std::string> Exchange::Register(const Query& query) {
   const auto fields = DecodeEnvelope(query.body);
   if (!fields || !IsValidMachineId(fields->machineId)) return std::nullopt;
   if (!IsValidAccountName(fields->name) || fields->password.size() < kMinPasswordBytes) return "%%";
-  const Account account{fields->name, HashPassword(fields->password), fields->machineId, query.address, query.now};
+  // A taken name costs no hash; each hash is charged to the address's budget, right or not, as every
+  // registration is a new password.
+  if (accounts_.IsTaken(fields->name)) return "%%";
+  if (!limits_.Take({}, ShareKeyOf(query.address), FailureLimits::Clock::now())) {
+    ++limitedAnswers_;
+    return "%%";
+  }
+  const std::string hash = HashPassword(fields->password);
+  const Account account{fields->name, hash, fields->machineId, query.address, query.now,
+                        verified_.DigestOf(hash, fields->password)};  // registration counts as verification
   if (!accounts_.Create(account)) return "%%";
   return "##" + accounts_.HostName(fields->name) + " now points to " + query.address;
 }
@@ -136,7 +144,6 @@ std::optional<std::string> Exchange::Release(const Query& query) {
   const auto lookup = Authorize(query);
   if (!lookup || !lookup->account) return lookup ? std::optional(lookup->refusal) : std::nullopt;
   accounts_.Remove(*lookup->account);
-  verified_.Forget(lookup->account->name);
   return "^^";
 }
 

@@ -41,9 +41,10 @@ enum class Verdict { Right, Wrong, Limited };
 
 class Exchange {
  public:
-  // `fastHashes`: a cheap password hash, for tests only. `budget`: the failed verifications allowed
-  // per account and per client address.
-  Exchange(AccountStore& accounts, bool fastHashes, FailureBudget budget = {});
+  // `fastHashes`: a cheap password hash, for tests only. `key`: the service's key for the digests of
+  // verified passwords. `budget`: the slow hashes allowed per account and per client address that do
+  // not find a right password (a registration's hash is charged to its address).
+  Exchange(AccountStore& accounts, bool fastHashes, const VerificationKey& key, FailureBudget budget = {});
 
   // Whether answering the post would take a slow password hash (a registration, a password not
   // verified before, an unknown name): such work is run where waiting does no harm.
@@ -70,8 +71,9 @@ class Exchange {
   };
   std::optional<Lookup> Authorize(const Query& query);
   std::string HashPassword(const std::string& password);
-  // The password against the account (or, for a name without one, against a stand-in hash, so that
-  // an unknown name costs what a known one does).
+  // The password against the account's verified digest, else (within the failure limits) against its
+  // slow hash; for a name without an account, against a stand-in hash, so that an unknown name costs
+  // what a known one does.
   Verdict Verify(const std::optional<Account>& account, const std::string& name, const std::string& password,
                  const std::string& address);
 

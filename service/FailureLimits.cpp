@@ -27,18 +27,25 @@ void FailureLimits::ForgetFullBuckets(Clock::time_point now) {
   if (buckets_.size() >= kMaxKeys) buckets_.clear();
 }
 
-bool FailureLimits::Allows(const std::string& account, const std::string& address, Clock::time_point now) {
-  const std::lock_guard lock(mutex_);
-  const bool accountAllows = account.empty() || BucketOf("name " + account, now).tokens >= 1;
-  return accountAllows && BucketOf("from " + address, now).tokens >= 1;
+std::vector<std::string> FailureLimits::KeysOf(const std::string& account, const std::string& address) {
+  if (account.empty()) return {"from " + address};
+  return {"name " + account, "from " + address};
 }
 
-void FailureLimits::Fail(const std::string& account, const std::string& address, Clock::time_point now) {
+bool FailureLimits::Take(const std::string& account, const std::string& address, Clock::time_point now) {
   const std::lock_guard lock(mutex_);
-  for (const std::string& key : {"name " + account, "from " + address}) {
-    if (key == "name ") continue;  // no account to protect
+  const auto keys = KeysOf(account, address);
+  for (const std::string& key : keys)
+    if (BucketOf(key, now).tokens < 1) return false;
+  for (const std::string& key : keys) BucketOf(key, now).tokens -= 1;
+  return true;
+}
+
+void FailureLimits::Refund(const std::string& account, const std::string& address, Clock::time_point now) {
+  const std::lock_guard lock(mutex_);
+  for (const std::string& key : KeysOf(account, address)) {
     Bucket& bucket = BucketOf(key, now);
-    bucket.tokens = std::max(0.0, bucket.tokens - 1);
+    bucket.tokens = std::min(budget_.burst, bucket.tokens + 1);
   }
 }
 

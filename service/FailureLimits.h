@@ -4,12 +4,14 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace hw::service {
 
-// How many failed password verifications a key (an account name, a client address) may cause: a
-// token bucket that holds `burst` tokens and gains one every `refill`. A verification that needs the
-// slow hash may run only while both of its keys have a token; each failure takes one from each.
+// How many slow hashes a key (an account name, a client address) may cause that do not end in a
+// right password: a token bucket that holds `burst` tokens and gains one every `refill`. A slow hash
+// runs only once it has taken a token from each of its keys, so that hashes running at once cannot
+// overshoot the budget; a right password gives them back.
 struct FailureBudget {
   double burst = 10;
   std::chrono::milliseconds refill{6000};  // ten a minute, once the burst is spent
@@ -23,11 +25,12 @@ class FailureLimits {
 
   explicit FailureLimits(FailureBudget budget = {}) : budget_(budget) {}
 
-  // Whether both keys still have a token at `now`. An empty account (a name no account has) is not
-  // followed: there is nothing to protect, and made-up names would fill the table.
-  bool Allows(const std::string& account, const std::string& address, Clock::time_point now);
-  // A failure of both keys at `now`.
-  void Fail(const std::string& account, const std::string& address, Clock::time_point now);
+  // Takes a token from each key at `now`; false, and nothing taken, when either has none. An empty
+  // account (a name no account has, a registration) is not followed: there is nothing to protect,
+  // and made-up names would fill the table.
+  bool Take(const std::string& account, const std::string& address, Clock::time_point now);
+  // Gives back what Take took: the password was right.
+  void Refund(const std::string& account, const std::string& address, Clock::time_point now);
 
  private:
   struct Bucket {
@@ -35,6 +38,7 @@ class FailureLimits {
     Clock::time_point updated;
   };
   Bucket& BucketOf(const std::string& key, Clock::time_point now);
+  static std::vector<std::string> KeysOf(const std::string& account, const std::string& address);
   void ForgetFullBuckets(Clock::time_point now);
 
   FailureBudget budget_;

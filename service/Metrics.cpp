@@ -83,6 +83,7 @@ std::string Metrics::Page() const {
          << name << (std::string(type) == "counter" ? "_total" : "") << " " << read() << "\n";
   };
   gauge("hostwarden_accounts", "gauge", "Registered accounts.", gauges_.accounts);
+  gauge("hostwarden_password_hashes", "counter", "Argon2 computations done.", gauges_.slowHashes);
   gauge("hostwarden_password_hashes_in_flight", "gauge", "Argon2 computations under way.", gauges_.hashesInFlight);
   gauge("hostwarden_limited_answers", "counter", "Answers given without a hash: the failure limit was reached.",
         gauges_.limitedAnswers);

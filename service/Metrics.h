@@ -31,6 +31,7 @@ class Metrics {
     std::function<std::int64_t()> hashesInFlight;
     std::function<std::int64_t()> limitedAnswers;  // a counter kept elsewhere
     std::function<std::int64_t()> openConnections;
+    std::function<std::int64_t()> slowHashes;  // a counter kept elsewhere
   };
   void SetGauges(Gauges gauges);
 

@@ -16,6 +16,7 @@
 #include "service/MetricsPage.h"
 #include "service/ServiceClock.h"
 #include "service/ServiceOptions.h"
+#include "service/VerificationKey.h"
 
 namespace {
 
@@ -81,7 +82,8 @@ int main(int argc, char** argv) {
     auto database = OpenDatabase(options->database);
     const std::string schema = options->pdnsSchema.empty() ? DefaultSchema(database->Kind()) : options->pdnsSchema;
     AccountStore accounts(std::move(database), schema, options->domainSuffix, options->adoptZone);
-    Exchange exchange(accounts, hw::TestSwitch("HOSTWARDEN_TEST_FAST_HASH") != nullptr);
+    Exchange exchange(accounts, hw::TestSwitch("HOSTWARDEN_TEST_FAST_HASH") != nullptr, 
+                      LoadOrMakeKey(options->keyFile.empty() ? DefaultKeyFile(options->database) : options->keyFile));
 
     const sigset_t signals = ControlSignals();  // before any thread starts
     RaiseOpenFileLimit();
@@ -96,7 +98,8 @@ int main(int argc, char** argv) {
     HttpFront metricsFront(page, FrontLimits{});
     metrics.SetGauges({[&] { return accounts.Count(); }, [&] { return exchange.HashesInFlight(); },
                        [&] { return static_cast<std::int64_t>(exchange.LimitedAnswers()); },
-                       [&] { return front.OpenConnections(); }});
+                       [&] { return front.OpenConnections(); },
+                       [&] { return static_cast<std::int64_t>(exchange.SlowHashes()); }});
     if (!options->metricsHost.empty()) {
       const int port = metricsFront.Start(options->metricsHost, options->metricsPort);
       std::fprintf(stderr, "hostwarden-service: metrics on %s:%d/metrics\n", options->metricsHost.c_str(), port);

@@ -41,7 +41,7 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
       {"--clock-start", &options.clockStart}, {"--offer-version", &options.offerVersion},
       {"--builds", &options.buildsFolder},    {"--trusted-proxy", &options.trustedProxy},
       {"--metrics-port-file", &options.metricsPortFile}, {"--tls-cert", &options.tlsCertificate},
-      {"--tls-key", &options.tlsKey},
+      {"--tls-key", &options.tlsKey},         {"--key-file", &options.keyFile},
   };
   const std::map<std::string, bool*> flags = {{"--adopt-zone", &options.adoptZone}};
   for (std::size_t i = 0; i < arguments.size(); i += 2) {
@@ -88,9 +88,14 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
   return options;
 }
 
+std::string DefaultKeyFile(const std::string& database) {
+  const std::string file = database.starts_with("sqlite:") ? database.substr(7) : std::string();
+  return file.empty() || file == ":memory:" ? "hostwarden-service.key" : file + ".key";
+}
+
 std::string ServiceUsage() {
   return "usage: hostwarden-service [--listen HOST:PORT] [--port-file FILE] [--database sqlite:FILE|POSTGRESQL]\n"
-         "       [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
+         "       [--key-file FILE] [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
          "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n"
          "       [--max-per-address N] [--metrics-listen HOST:PORT|none] [--metrics-port-file FILE]\n"
          "       [--tls-cert FILE --tls-key FILE] [--reload-drain SECONDS]\n";

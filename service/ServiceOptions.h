@@ -11,6 +11,7 @@ struct ServiceOptions {
   int port = 17861;      // 0: any free port (see portFile)
   std::string portFile;  // where the port actually used is written once listening
   std::string database = "sqlite:hostwarden-service.db";
+  std::string keyFile;  // the key of the verified-password digests; empty: DefaultKeyFile
   std::string pdnsSchema;  // empty: the DNS server's backend package's schema
   std::string domainSuffix = ".hostwarden.test";
   std::string clockStart;    // empty: the real time
@@ -30,6 +31,10 @@ struct ServiceOptions {
 // The options from the command line ("--listen 127.0.0.1:17861", "--database ...", ...); nothing,
 // with `error` set, for an unknown option or a missing value.
 std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>& arguments, std::string& error);
+
+// Where the key of the verified-password digests lives unless --key-file says: beside an SQLite
+// database ("<file>.key"), else "hostwarden-service.key" in the working directory.
+std::string DefaultKeyFile(const std::string& database);
 
 // The usage text.
 std::string ServiceUsage();

@@ -1,40 +1,27 @@
 #include "service/VerifiedPasswords.h"
 
-#include <stdexcept>
+#include <sodium.h>
+
+#include <array>
 
 namespace hw::service {
 
-VerifiedPasswords::VerifiedPasswords() {
-  if (sodium_init() < 0) throw std::runtime_error("the password hash library cannot start");
-  crypto_generichash_keygen(key_.data());
-}
-
-VerifiedPasswords::Digest VerifiedPasswords::DigestOf(const std::string& storedHash, const std::string& password) const {
+std::string VerifiedPasswords::DigestOf(const std::string& storedHash, const std::string& password) const {
   // The stored hash is a NUL-free text of fixed form, so the NUL keeps the two parts apart.
   const std::string message = storedHash + '\0' + password;
-  Digest digest{};
+  std::array<unsigned char, crypto_generichash_BYTES> digest{};
   crypto_generichash(digest.data(), digest.size(), reinterpret_cast<const unsigned char*>(message.data()),
                      message.size(), key_.data(), key_.size());
-  return digest;
+  std::string hex(digest.size() * 2 + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
+  hex.pop_back();
+  return hex;
 }
 
-bool VerifiedPasswords::Matches(const std::string& name, const std::string& storedHash,
+bool VerifiedPasswords::Matches(const std::string& digest, const std::string& storedHash,
                                 const std::string& password) const {
-  const Digest offered = DigestOf(storedHash, password);
-  const std::lock_guard lock(mutex_);
-  const auto found = digests_.find(name);
-  return found != digests_.end() && sodium_memcmp(found->second.data(), offered.data(), offered.size()) == 0;
-}
-
-void VerifiedPasswords::Remember(const std::string& name, const std::string& storedHash, const std::string& password) {
-  const Digest digest = DigestOf(storedHash, password);
-  const std::lock_guard lock(mutex_);
-  digests_[name] = digest;
-}
-
-void VerifiedPasswords::Forget(const std::string& name) {
-  const std::lock_guard lock(mutex_);
-  digests_.erase(name);
+  const std::string offered = DigestOf(storedHash, password);
+  return digest.size() == offered.size() && sodium_memcmp(digest.data(), offered.data(), offered.size()) == 0;
 }
 
 }  // namespace hw::service

@@ -1,33 +1,27 @@
 #pragma once
-#include <sodium.h>
-
-#include <array>
-#include <mutex>
 #include <string>
-#include <unordered_map>
+
+#include "service/VerificationKey.h"
 
 namespace hw::service {
 
-// The passwords that have been verified against an account's slow hash since the service started,
-// kept in memory only as a keyed fast digest (the key is random and never leaves the process), so
-// that a client's ten-minute check costs a digest instead of the slow hash. The digest covers the
-// account's stored hash as well: a new password (a new hash) never matches an old entry. A wrong
-// password never enters.
+// How a password verified once against an account's slow hash is recognised afterwards, by every
+// instance and after a restart, at the cost of a digest: a keyed BLAKE2b digest of the account's
+// stored hash and the password, kept in the database beside the account. Without the key (a file
+// of the service's, never in the database) the digest tests no password. As it covers the stored
+// hash too, a new password (a new hash) never matches an old digest. A wrong password never gets
+// one.
 class VerifiedPasswords {
  public:
-  VerifiedPasswords();
+  explicit VerifiedPasswords(const VerificationKey& key) : key_(key) {}
 
-  bool Matches(const std::string& name, const std::string& storedHash, const std::string& password) const;
-  void Remember(const std::string& name, const std::string& storedHash, const std::string& password);
-  void Forget(const std::string& name);
+  // The digest, as hexadecimal text.
+  std::string DigestOf(const std::string& storedHash, const std::string& password) const;
+  // Whether `digest` is the one of this stored hash and password.
+  bool Matches(const std::string& digest, const std::string& storedHash, const std::string& password) const;
 
  private:
-  using Digest = std::array<unsigned char, crypto_generichash_BYTES>;
-  Digest DigestOf(const std::string& storedHash, const std::string& password) const;
-
-  std::array<unsigned char, crypto_generichash_KEYBYTES> key_{};
-  mutable std::mutex mutex_;
-  std::unordered_map<std::string, Digest> digests_;
+  VerificationKey key_;
 };
 
 }  // namespace hw::service

@@ -100,13 +100,6 @@ std::string Post(const RunningService& service, const char* path, const std::str
   }
 }
 
-// The service's metrics page.
-std::string MetricsOf(const RunningService& service) {
-  RawConnection scrape(service.metricsPort(), "127.0.0.1");
-  scrape.Send("GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-  return scrape.ReadUntilClosed(30s).value_or("");
-}
-
 class ServiceFront : public ::testing::Test {
  protected:
   hwtest::TempDir data;
@@ -182,7 +175,7 @@ TEST_F(ServiceFront, OneAddressHoldsAtMostItsShare) {
   for (int i = 0; i < 50; ++i) held.push_back(std::make_unique<RawConnection>(service.port(), "127.0.3.1"));
   // Several threads take connections in at once; the next one is turned away once all are in.
   ASSERT_TRUE(hwtest::WaitUntil(
-      [&] { return MetricsOf(service).find("hostwarden_open_connections 50\n") != std::string::npos; }, 30s));
+      [&] { return service.Metrics().find("hostwarden_open_connections 50\n") != std::string::npos; }, 30s));
   RawConnection extra(service.port(), "127.0.3.1");
   EXPECT_EQ(extra.ReadUntilClosed(30s), std::optional<std::string>("")) << "the 51st is closed unanswered";
   RawConnection other(service.port(), "127.0.3.2");
@@ -211,7 +204,7 @@ TEST(ServiceProxy, TheProxyIsExemptAndItsClientsHoldTheirShares) {
     held.back()->Send(forwarded("198.51.100.1"));
   }
   ASSERT_TRUE(hwtest::WaitUntil(
-      [&] { return MetricsOf(service).find("hostwarden_open_connections 14\n") != std::string::npos; }, 30s));
+      [&] { return service.Metrics().find("hostwarden_open_connections 14\n") != std::string::npos; }, 30s));
   RawConnection fifth(service.port(), "127.0.6.9");
   fifth.Send(forwarded("198.51.100.1"));
   EXPECT_TRUE(fifth.ReadUntilClosed(30s).value_or("").starts_with("HTTP/1.1 429 ")) << "the client's fifth at once";
@@ -291,7 +284,7 @@ TEST_F(ServiceFront, MetricsCountWhatWasAsked) {
   unknown.Send("GET /admin.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   ASSERT_TRUE(unknown.ReadUntilClosed(30s).has_value());
 
-  const std::string page = MetricsOf(service);
+  const std::string page = service.Metrics();
   ASSERT_TRUE(page.starts_with("HTTP/1.1 200 ")) << page;
   EXPECT_NE(page.find("Content-Type: application/openmetrics-text; version=1.0.0; charset=utf-8"), std::string::npos);
   for (const char* line : {

@@ -435,6 +435,45 @@ TEST(ClientAndService, FirstCheckOfARegisteredClient) {
   hw::SetSettingsFile({});
 }
 
+// The slow hashes a service has computed, as its metrics page counts them.
+int SlowHashesOf(const RunningService& service) {
+  const std::string page = service.Metrics();
+  const auto line = page.find("\nhostwarden_password_hashes_total ");
+  return line == std::string::npos ? -1 : std::stoi(page.substr(line + 34));
+}
+
+// An owner verified once passes without a slow hash through another instance and after a restart,
+// as long as the service has its key file (made on first start, private to its user); a copy of the
+// database without it verifies nothing by digest. A key file that holds no key stops the start.
+TEST(ServiceKey, VerifiedOwnersNeedNoHashAfterARestartOrThroughAnotherInstance) {
+  hwtest::TempDir data;
+  const std::string database = "sqlite:" + data.File("dns.db"), key = data.File("service.key");
+  {
+    RunningService first(database, {"--key-file", key});
+    ASSERT_EQ(Post(first, "/sj.php", "kate", "secret1", kMachine).substr(0, 2), "##");
+  }
+  EXPECT_EQ(std::filesystem::file_size(key), 32u);
+  EXPECT_EQ(std::filesystem::status(key).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const std::pair<std::vector<std::string>, int> cases[] = {{{"--key-file", key}, 0}, {{}, 1}};
+  for (const auto& [arguments, hashes] : cases) {
+    RunningService restarted(database, arguments);
+    const int before = SlowHashesOf(restarted);  // the stand-in hash for unknown names, made at start
+    EXPECT_EQ(Post(restarted, "/fo.php", "kate", "secret1", kMachine).substr(0, 2), "##");
+    EXPECT_EQ(SlowHashesOf(restarted) - before, hashes) << (hashes ? "without the key" : "with the key");
+  }
+  std::ofstream(data.File("short.key")) << "not a key";
+  hwtest::ChildProcess refused(hwtest::ServiceProgram(), data.path(), {},
+                               {"--database", database, "--key-file", data.File("short.key"), "--metrics-listen", "none",
+                                "--listen", "127.0.0.1:0"},
+                               data.File("refused.log"));
+  EXPECT_EQ(refused.WaitForExit(std::chrono::seconds(10)), 1);
+  EXPECT_NE(hwtest::ReadFileText(data.File("refused.log")).find("the key file " + data.File("short.key") +
+                                                                  " does not hold a key of this service (32 bytes)"),
+            std::string::npos)
+      << hwtest::ReadFileText(data.File("refused.log"));
+}
+
 // --help is a question, not an option without its value: the usage on standard output, exit 0. A
 // wrong option still gets the usage on standard error and exit 2.
 TEST(ServiceCommandLine, HelpPrintsTheUsageAndEndsWell) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "ddns/Envelope.h"
 #include "fixtures/TempDir.h"
@@ -33,8 +35,8 @@ class ServiceGuard : public ::testing::Test {
   std::string Check(const std::string& name, const std::string& password, const std::string& from = "192.0.2.1") {
     return Post(exchange, &Exchange::Check, name, password, from);
   }
-  std::string Register(const std::string& name, const std::string& password) {
-    return Post(exchange, &Exchange::Register, name, password, "203.0.113.50");
+  std::string Register(const std::string& name, const std::string& password, const std::string& from = "203.0.113.50") {
+    return Post(exchange, &Exchange::Register, name, password, from);
   }
   // The slow hashes that `action` cost.
   std::uint64_t HashesOf(const std::function<void()>& action) {
@@ -46,14 +48,14 @@ class ServiceGuard : public ::testing::Test {
   hwtest::TempDir folder;
   hw::service::AccountStore accounts{hw::service::OpenDatabase("sqlite:" + folder.File("dns.db")), kSchema,
                                      ".hostwarden.test"};
-  Exchange exchange{accounts, true, hw::service::FailureBudget{3, std::chrono::hours(1)}};
+  Exchange exchange{accounts, true, hw::service::VerificationKey{1}, hw::service::FailureBudget{3, std::chrono::hours(1)}};
 };
 
-// A right password costs one slow hash, the first time; from then on a digest in memory. A wrong one
+// A password costs one slow hash, at registration; from then on its digest is enough. A wrong one
 // is never remembered, and an unknown name costs a hash as a known one does.
-TEST_F(ServiceGuard, RightPasswordIsHashedOnceThenRecognisedFromMemory) {
-  ASSERT_EQ(Register("alice", "secret"), "##");
-  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "secret"), "**"); }), 1u);
+TEST_F(ServiceGuard, RightPasswordIsHashedOnceThenRecognisedByItsDigest) {
+  EXPECT_EQ(HashesOf([&] { ASSERT_EQ(Register("alice", "secret"), "##"); }), 1u);
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "secret"), "**"); }), 0u);
   EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "secret"), "##"); }), 0u);
   EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "wrong!"), "!!"); }), 1u);
   EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "wrong!"), "!!"); }), 1u) << "a wrong password is not kept";
@@ -82,6 +84,53 @@ TEST_F(ServiceGuard, FloodOfWrongPasswordsIsLimitedWithoutLockingOutTheOwner) {
   // One host of an IPv6 network spends the budget of the whole /64.
   for (int guess = 0; guess < 3; ++guess) Check("bobby", "guess!", "2001:db8:1:2::" + std::to_string(guess + 1));
   EXPECT_EQ(HashesOf([&] { Check("carol", "guess!", "2001:db8:1:2:ffff::9"); }), 0u);
+}
+
+// Every instance on the database, and the service after a restart, knows a password verified once,
+// as long as it has the key; a copy of the database without the key verifies nothing by digest.
+TEST_F(ServiceGuard, VerifiedPasswordsOutliveTheProcessOnlyWithTheKey) {
+  ASSERT_EQ(Register("alice", "secret"), "##");
+  hw::service::AccountStore again{hw::service::OpenDatabase("sqlite:" + folder.File("dns.db")), kSchema,
+                                  ".hostwarden.test"};
+  const auto checkThrough = [&](const hw::service::VerificationKey& key) {
+    Exchange other{again, true, key};
+    const std::uint64_t before = other.SlowHashes();
+    const std::string marker = Post(other, &Exchange::Check, "alice", "secret", "192.0.2.1");
+    EXPECT_TRUE(marker == "**" || marker == "##") << marker;
+    return other.SlowHashes() - before;
+  };
+  EXPECT_EQ(checkThrough(hw::service::VerificationKey{1}), 0u) << "the same key";
+  EXPECT_EQ(checkThrough(hw::service::VerificationKey{2}), 1u) << "another key: the slow hash";
+}
+
+// An owner is never locked out by someone else's guesses, not even before its first check: the
+// registration verified its password. A taken name costs no hash, and the hashes of registrations
+// are charged to their address. Hashes at once never overshoot the budget.
+TEST_F(ServiceGuard, GuessesAndRegistrationsStayWithinTheirBudget) {
+  ASSERT_EQ(Register("alice", "secret"), "##");
+  for (int guess = 0; guess < 20; ++guess) Check("alice", "guess!", "198.51.100." + std::to_string(guess % 2 + 1));
+  EXPECT_EQ(HashesOf([&] { EXPECT_EQ(Check("alice", "secret", "192.0.2.1"), "**"); }), 0u);
+
+  EXPECT_EQ(HashesOf([&] {
+              for (int i = 0; i < 50; ++i) EXPECT_EQ(Register("alice", "other!", "198.51.100.9"), "%%");
+            }),
+            0u)
+      << "a taken name";
+  const std::uint64_t limitedBefore = exchange.LimitedAnswers();
+  EXPECT_EQ(HashesOf([&] {
+              for (int i = 0; i < 5; ++i) Register("newname" + std::to_string(i), "secret", "198.51.100.10");
+            }),
+            3u)
+      << "three new names from one address, then none";
+  EXPECT_EQ(exchange.LimitedAnswers() - limitedBefore, 2u);
+
+  ASSERT_EQ(Register("bobby", "secret", "203.0.113.60"), "##");
+  std::vector<std::thread> guessers;
+  const std::uint64_t before = exchange.SlowHashes();
+  for (int i = 0; i < 40; ++i)
+    guessers.emplace_back([&, i] { Check("bobby", "guess!", "198.51.101." + std::to_string(i + 1)); });
+  for (std::thread& guesser : guessers) guesser.join();
+  EXPECT_EQ(exchange.SlowHashes() - before, 3u) << "forty guesses at once against a budget of three";
 }
 
 // A released name forgets its password: registered again with another one, the old one is wrong.
