@@ -1,5 +1,6 @@
 #include "service/AccountStore.h"
 
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -22,6 +23,10 @@ constexpr const char* kRecordsIndex = "CREATE INDEX IF NOT EXISTS ddns_records_a
 // instance and after a restart. Made also in a database of an earlier version, which had none.
 constexpr const char* kVerifiedTable =
     "CREATE TABLE IF NOT EXISTS ddns_verified (name VARCHAR(16) PRIMARY KEY, digest VARCHAR(64) NOT NULL)";
+// When each zone's serial was last raised, in seconds of the wall clock: the instances on one
+// database raise it at most once a second between them.
+constexpr const char* kSerialTable =
+    "CREATE TABLE IF NOT EXISTS ddns_serial (zone VARCHAR(255) PRIMARY KEY, raised BIGINT NOT NULL)";
 // The zones this service made, or was told to adopt.
 constexpr const char* kZonesTable = "CREATE TABLE IF NOT EXISTS ddns_zones (name VARCHAR(255) PRIMARY KEY)";
 
@@ -55,10 +60,12 @@ auto AccountStore::InTransaction(Body body) {
 }
 
 AccountStore::AccountStore(std::unique_ptr<SqlDatabase> database, const std::string& schemaFile,
-                           std::string domainSuffix, bool adoptZone)
+                           std::string domainSuffix, bool adoptZone, Budget recordChanges)
     : db_(std::move(database)),
       domainSuffix_(std::move(domainSuffix)),
-      zone_(domainSuffix_.starts_with('.') ? domainSuffix_.substr(1) : domainSuffix_) {
+      zone_(domainSuffix_.starts_with('.') ? domainSuffix_.substr(1) : domainSuffix_),
+      wallClock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }),
+      recordChanges_(recordChanges, 1000000) {
   // A database of an earlier version of this service: its zone and its accounts' records are its own.
   const bool earlierVersion = db_->HasTable("ddns_accounts") && !db_->HasTable("ddns_zones");
   EnsureSchema(schemaFile);
@@ -73,6 +80,7 @@ void AccountStore::EnsureSchema(const std::string& schemaFile) {
   db_->Query(kRecordsIndex);
   db_->Query(kZonesTable);
   db_->Query(kVerifiedTable);
+  db_->Query(kSerialTable);
 }
 
 void AccountStore::EnsureZone(bool adopt) {
@@ -98,6 +106,7 @@ void AccountStore::EnsureZone(bool adopt) {
     db_->Query("INSERT INTO ddns_zones (name) VALUES ($1)", {zone_});
   }
   zoneId_ = rows.at(0).at(0);
+  db_->Query("INSERT INTO ddns_serial (zone, raised) VALUES ($1, 0) ON CONFLICT DO NOTHING", {zone_});
 }
 
 void AccountStore::ClaimAccountRecords() {
@@ -156,8 +165,9 @@ bool AccountStore::Create(const Account& account) {
     db_->Query("DELETE FROM ddns_verified WHERE name = $1", {account.name});
     if (!account.verifiedDigest.empty())
       db_->Query("INSERT INTO ddns_verified (name, digest) VALUES ($1, $2)", {account.name, account.verifiedDigest});
+    waiting_.erase(account.name);
     WriteRecord(account.name, account.address);
-    BumpSerial();
+    RaiseSerial();
     return true;
   });
 }
@@ -172,10 +182,26 @@ AddressChange AccountStore::SetAddresses(const Account& authorised, const std::v
         " AND machine_id = $5 RETURNING name",
         {from, std::to_string(time), authorised.name, authorised.passwordHash, authorised.machineId});
     if (rows.empty()) return AddressChange::AccountGone;
-    bool changed = false;
-    for (const std::string& address : addresses) changed = WriteRecord(authorised.name, address) || changed;
-    if (!changed) return AddressChange::Unchanged;
-    BumpSerial();
+    // This update's addresses take the place of any that wait for the same families.
+    const auto waiting = waiting_.find(authorised.name);
+    if (waiting != waiting_.end()) {
+      for (const std::string& address : addresses) waiting->second.addressByFamily.erase(IsIpv6(RecordForm(address)));
+      waiting->second.updated = time;
+      if (waiting->second.addressByFamily.empty()) waiting_.erase(waiting);
+    }
+    std::vector<std::string> changing;
+    for (const std::string& address : addresses)
+      if (RecordDiffers(authorised.name, address)) changing.push_back(address);
+    if (changing.empty()) return AddressChange::Unchanged;
+    if (!recordChanges_.TakeAll({authorised.name}, TokenBuckets::Clock::now())) {
+      WaitingChange& change = waiting_[authorised.name];
+      change.authorised = authorised;
+      change.updated = time;
+      for (const std::string& address : changing) change.addressByFamily[IsIpv6(RecordForm(address))] = address;
+      return AddressChange::Changed;  // as it will be, once CatchUp writes it
+    }
+    for (const std::string& address : changing) WriteRecord(authorised.name, address);
+    RaiseSerial();
     return AddressChange::Changed;
   });
 }
@@ -188,8 +214,9 @@ void AccountStore::Remove(const Account& authorised) {
         {authorised.name, authorised.passwordHash, authorised.machineId});
     if (removed.empty()) return false;  // gone already
     db_->Query("DELETE FROM ddns_verified WHERE name = $1", {authorised.name});
+    waiting_.erase(authorised.name);
     RemoveRecords(authorised.name);
-    BumpSerial();
+    RaiseSerial();
     return true;
   });
 }
@@ -197,6 +224,14 @@ void AccountStore::Remove(const Account& authorised) {
 void AccountStore::RemoveRecords(const std::string& name) {
   db_->Query("DELETE FROM records WHERE id IN (SELECT record_id FROM ddns_records WHERE account = $1)", {name});
   db_->Query("DELETE FROM ddns_records WHERE account = $1", {name});
+}
+
+bool AccountStore::RecordDiffers(const std::string& name, const std::string& address) {
+  const std::string content = RecordForm(address);
+  const auto current = db_->Query(
+      "SELECT r.content FROM records r JOIN ddns_records d ON d.record_id = r.id WHERE d.account = $1 AND r.type = $2",
+      {name, IsIpv6(content) ? "AAAA" : "A"});
+  return !(current.size() == 1 && current.front().at(0) == content);
 }
 
 bool AccountStore::WriteRecord(const std::string& name, const std::string& address) {
@@ -228,6 +263,67 @@ void AccountStore::BumpSerial() {
   for (const SqlRow& row : db_->Query("SELECT id, content FROM records WHERE domain_id = $1 AND type = 'SOA'", {zoneId_}))
     if (const auto next = WithNextSerial(row.at(1)))
       db_->Query("UPDATE records SET content = $1 WHERE id = $2", {*next, row.at(0)});
+}
+
+void AccountStore::RaiseSerial() {
+  const std::int64_t now = wallClock_();
+  const bool raised = !db_->Query("UPDATE ddns_serial SET raised = $1 WHERE zone = $2 AND raised < $1 RETURNING zone",
+                                  {std::to_string(now), zone_})
+                           .empty();
+  if (raised) {
+    BumpSerial();
+    serialOwed_.reset();  // every change made before is covered
+  } else {
+    serialOwed_ = now;
+  }
+}
+
+void AccountStore::CatchUpSerial() {
+  if (!serialOwed_ || wallClock_() <= *serialOwed_) return;
+  const std::int64_t owed = *serialOwed_;
+  InTransaction([&] {
+    RaiseSerial();
+    // Not raised by us: another instance did this second, after our change.
+    const auto raised = db_->Query("SELECT raised FROM ddns_serial WHERE zone = $1", {zone_});
+    if (serialOwed_ && !raised.empty() && std::stoll(raised.front().at(0)) > owed) serialOwed_.reset();
+    return true;
+  });
+}
+
+void AccountStore::WriteWaitingRecords() {
+  for (auto change = waiting_.begin(); change != waiting_.end();) {
+    if (!recordChanges_.TakeAll({change->first}, TokenBuckets::Clock::now())) {
+      ++change;
+      continue;
+    }
+    const WaitingChange& waiting = change->second;
+    InTransaction([&] {
+      // Only while the account is as it was when the change waited: another instance's later check
+      // (a newer "updated"), a release or a new registration has the last word.
+      if (db_->Query("SELECT 1 FROM ddns_accounts WHERE name = $1 AND password_hash = $2 AND machine_id = $3"
+                     " AND updated = $4",
+                     {waiting.authorised.name, waiting.authorised.passwordHash, waiting.authorised.machineId,
+                      std::to_string(waiting.updated)})
+              .empty())
+        return false;
+      bool changed = false;
+      for (const auto& [ipv6, address] : waiting.addressByFamily) changed = WriteRecord(change->first, address) || changed;
+      if (changed) RaiseSerial();
+      return changed;
+    });
+    change = waiting_.erase(change);
+  }
+}
+
+void AccountStore::CatchUp() {
+  const std::lock_guard lock(mutex_);
+  WriteWaitingRecords();
+  CatchUpSerial();
+}
+
+std::size_t AccountStore::WaitingChanges() {
+  const std::lock_guard lock(mutex_);
+  return waiting_.size();
 }
 
 std::optional<std::string> WithNextSerial(const std::string& soaContent) {

@@ -1,11 +1,16 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "service/SqlDatabase.h"
+#include "service/TokenBuckets.h"
 
 namespace hw::service {
 
@@ -23,18 +28,26 @@ enum class AddressChange { Unchanged, Changed, AccountGone };
 // The accounts and their DNS records, in the database that the DNS server reads: every account has
 // an A record, an AAAA record or both, named <account><suffix> in the zone of the suffix, with a
 // short time to live. Each record follows the updates over its own family only, so that a machine
-// reached over both keeps both; every change raises the zone's SOA serial so secondaries follow. The
-// service changes only the records it wrote (it keeps their ids) and, of the SOA, only the serial.
-// Every change of an account and of its record is one transaction.
+// reached over both keeps both. The service changes only the records it wrote (it keeps their ids)
+// and, of the SOA, only the serial. Every change of an account and of its record is one transaction.
+//
+// Changes raise the zone's SOA serial, so that secondaries follow, at most once a second for the
+// whole zone, however many changes and instances there are: the first change of a second raises it,
+// and a later one leaves it to CatchUp in the next second. An account's records change at most
+// kRecordChanges at once and then once every kRecordChangeEvery: a check beyond that is answered as
+// it would be, and its record is written by CatchUp once the account may change again.
 class AccountStore {
  public:
   static constexpr int kRecordTtl = 60;
+  // Unless the service is told otherwise (--record-changes).
+  static constexpr double kRecordChanges = 4;
+  static constexpr std::chrono::seconds kRecordChangeEvery{15};
 
   // Makes the DNS server's tables (from its backend's schema file) and the service's own when they
   // are missing, and the zone with its SOA and NS records. A zone that exists but was not made by
   // the service is refused (DatabaseError) unless `adoptZone`.
   AccountStore(std::unique_ptr<SqlDatabase> database, const std::string& schemaFile, std::string domainSuffix,
-               bool adoptZone = false);
+               bool adoptZone = false, Budget recordChanges = {kRecordChanges, kRecordChangeEvery});
 
   std::optional<Account> Find(const std::string& name);
   std::int64_t Count();
@@ -57,15 +70,28 @@ class AccountStore {
 
   std::string HostName(const std::string& name) const { return name + domainSuffix_; }
 
+  // Raises the serial for the changes that their own second could not, and writes the records that
+  // waited for their account's budget; the service's upkeep calls it about once a second.
+  void CatchUp();
+  // Record changes waiting for their account's budget.
+  std::size_t WaitingChanges();
+  // The wall clock in seconds that paces the serial (the system's unless a test sets another).
+  void UseClock(std::function<std::int64_t()> clock) { wallClock_ = std::move(clock); }
+
  private:
   void EnsureSchema(const std::string& schemaFile);
   void EnsureZone(bool adopt);
   void ClaimAccountRecords();
   // Points the account's record of the address's family at it; false when it did already.
   bool WriteRecord(const std::string& name, const std::string& address);
+  bool RecordDiffers(const std::string& name, const std::string& address);
   bool IsTakenLocked(const std::string& name);
   void RemoveRecords(const std::string& name);
   void BumpSerial();
+  // Raises the serial unless it was raised this second already; then CatchUp does.
+  void RaiseSerial();
+  void CatchUpSerial();
+  void WriteWaitingRecords();
   // Runs the body in one transaction; rolled back when it throws.
   template <typename Body>
   auto InTransaction(Body body);
@@ -75,6 +101,17 @@ class AccountStore {
   std::string zone_;          // "hostwarden.test"
   std::string zoneId_;
   std::mutex mutex_;  // one statement at a time on the one connection
+  std::function<std::int64_t()> wallClock_;
+  std::optional<std::int64_t> serialOwed_;  // the second of the last change the serial does not cover
+  // Record changes waiting for their account's budget: one address a family, for the account as it
+  // was authorised and last updated here.
+  struct WaitingChange {
+    Account authorised;
+    std::int64_t updated = 0;
+    std::map<bool, std::string> addressByFamily;  // IPv6 or not
+  };
+  std::unordered_map<std::string, WaitingChange> waiting_;
+  TokenBuckets recordChanges_;
 };
 
 // The SOA content with its serial (the third field) one higher, modulo 2^32 as RFC 1982 counts, and

@@ -16,6 +16,7 @@
 #include "service/MetricsPage.h"
 #include "service/ServiceClock.h"
 #include "service/ServiceOptions.h"
+#include "service/Upkeep.h"
 #include "service/VerificationKey.h"
 
 namespace {
@@ -81,11 +82,14 @@ int main(int argc, char** argv) {
     if (!clock) throw std::runtime_error("--clock-start takes 'YYYY-MM-DD HH:MM:SS', not " + options->clockStart);
     auto database = OpenDatabase(options->database);
     const std::string schema = options->pdnsSchema.empty() ? DefaultSchema(database->Kind()) : options->pdnsSchema;
-    AccountStore accounts(std::move(database), schema, options->domainSuffix, options->adoptZone);
+    const Budget recordChanges{static_cast<double>(options->recordChanges),
+                               std::chrono::milliseconds(60000 / options->recordChanges)};
+    AccountStore accounts(std::move(database), schema, options->domainSuffix, options->adoptZone, recordChanges);
     Exchange exchange(accounts, hw::TestSwitch("HOSTWARDEN_TEST_FAST_HASH") != nullptr, 
                       LoadOrMakeKey(options->keyFile.empty() ? DefaultKeyFile(options->database) : options->keyFile));
 
     const sigset_t signals = ControlSignals();  // before any thread starts
+    const Upkeep upkeep(std::chrono::seconds(1), [&] { accounts.CatchUp(); });
     RaiseOpenFileLimit();
     Endpoints endpoints(exchange, *clock, *options);
     Metrics metrics;

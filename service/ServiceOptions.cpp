@@ -56,7 +56,8 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
     }
     const std::string& value = arguments[i + 1];
     const std::map<std::string, unsigned*> counts = {{"--max-per-address", &options.perAddress},
-                                                     {"--reload-drain", &options.reloadDrainSeconds}};
+                                                     {"--reload-drain", &options.reloadDrainSeconds},
+                                                     {"--record-changes", &options.recordChanges}};
     if (const auto count = counts.find(name); count != counts.end()) {
       if (!ParseCount(value, *count->second)) {
         error = name + " takes a number above 0, not " + value;
@@ -98,7 +99,7 @@ std::string ServiceUsage() {
          "       [--key-file FILE] [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
          "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n"
          "       [--max-per-address N] [--metrics-listen HOST:PORT|none] [--metrics-port-file FILE]\n"
-         "       [--tls-cert FILE --tls-key FILE] [--reload-drain SECONDS]\n";
+         "       [--tls-cert FILE --tls-key FILE] [--reload-drain SECONDS] [--record-changes N]\n";
 }
 
 }  // namespace hw::service

@@ -20,7 +20,8 @@ struct ServiceOptions {
   std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For is believed
   bool adoptZone = false;
   unsigned perAddress = 64;  // connections at once from one client address
-  unsigned reloadDrainSeconds = 30;  // how long a certificate reload lets the old daemon serve on
+  unsigned reloadDrainSeconds = 30;
+  unsigned recordChanges = 4;  // record changes per account at once, and then this many a minute  // how long a certificate reload lets the old daemon serve on
   std::string metricsHost = "127.0.0.1";  // empty: no metrics page
   int metricsPort = 17862;
   std::string metricsPortFile;
