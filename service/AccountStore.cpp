@@ -27,6 +27,13 @@ constexpr const char* kVerifiedTable =
 // database raise it at most once a second between them.
 constexpr const char* kSerialTable =
     "CREATE TABLE IF NOT EXISTS ddns_serial (zone VARCHAR(255) PRIMARY KEY, raised BIGINT NOT NULL)";
+// Which accounts changed when (in seconds of the wall clock): every instance forgets what it holds
+// in memory of them. Kept for a minute.
+constexpr const char* kChangesTable =
+    "CREATE TABLE IF NOT EXISTS ddns_changes (account VARCHAR(16) NOT NULL, at BIGINT NOT NULL)";
+constexpr const char* kChangesIndex = "CREATE INDEX IF NOT EXISTS ddns_changes_at ON ddns_changes (at)";
+constexpr std::int64_t kChangesFollowedSeconds = 5;
+constexpr std::int64_t kChangesKeptSeconds = 60;
 // The zones this service made, or was told to adopt.
 constexpr const char* kZonesTable = "CREATE TABLE IF NOT EXISTS ddns_zones (name VARCHAR(255) PRIMARY KEY)";
 
@@ -81,6 +88,8 @@ void AccountStore::EnsureSchema(const std::string& schemaFile) {
   db_->Query(kZonesTable);
   db_->Query(kVerifiedTable);
   db_->Query(kSerialTable);
+  db_->Query(kChangesTable);
+  db_->Query(kChangesIndex);
 }
 
 void AccountStore::EnsureZone(bool adopt) {
@@ -145,6 +154,7 @@ bool AccountStore::IsTaken(const std::string& name) {
 
 void AccountStore::RememberVerified(const Account& authorised, const std::string& digest) {
   const std::lock_guard lock(mutex_);
+  cache_.Forget(authorised.name);  // the next change or read puts it back with its digest
   db_->Query(
       "INSERT INTO ddns_verified (name, digest) SELECT name, $3 FROM ddns_accounts WHERE name = $1"
       " AND password_hash = $2 ON CONFLICT (name) DO UPDATE SET digest = excluded.digest",
@@ -168,6 +178,7 @@ bool AccountStore::Create(const Account& account) {
     waiting_.erase(account.name);
     WriteRecord(account.name, account.address);
     RaiseSerial();
+    Announce(account.name);
     return true;
   });
 }
@@ -175,7 +186,7 @@ bool AccountStore::Create(const Account& account) {
 AddressChange AccountStore::SetAddresses(const Account& authorised, const std::vector<std::string>& addresses,
                                          const std::string& from, std::int64_t time) {
   const std::lock_guard lock(mutex_);
-  return InTransaction([&] {
+  const AddressChange change = InTransaction([&] {
     // Only the account row that was authorised: released (or registered anew) meanwhile, it is gone.
     const auto rows = db_->Query(
         "UPDATE ddns_accounts SET address = $1, updated = $2 WHERE name = $3 AND password_hash = $4"
@@ -202,8 +213,61 @@ AddressChange AccountStore::SetAddresses(const Account& authorised, const std::v
     }
     for (const std::string& address : changing) WriteRecord(authorised.name, address);
     RaiseSerial();
+    Announce(authorised.name);
     return AddressChange::Changed;
   });
+  // In memory only while nothing waits for it: a check from the old address must not be answered
+  // "unchanged" from memory while a change to another one is still to be written.
+  if (change == AddressChange::AccountGone || waiting_.contains(authorised.name)) cache_.Forget(authorised.name);
+  else Remember(authorised);
+  return change;
+}
+
+void AccountStore::Remember(const Account& authorised) {
+  CachedAccount entry{authorised, {}, {}};
+  for (const SqlRow& row : db_->Query("SELECT r.type, r.content FROM records r JOIN ddns_records d ON d.record_id = r.id"
+                                      " WHERE d.account = $1",
+                                      {authorised.name}))
+    (row.at(0) == "AAAA" ? entry.recordAaaa : entry.recordA) = row.at(1);
+  cache_.Put(entry);
+}
+
+void AccountStore::Announce(const std::string& name) {
+  cache_.Forget(name);
+  db_->Query("INSERT INTO ddns_changes (account, at) VALUES ($1, $2)", {name, std::to_string(wallClock_())});
+}
+
+void AccountStore::NoteSeen(const Account& authorised, const std::string& from, std::int64_t time) {
+  const std::lock_guard lock(seenMutex_);
+  seen_.insert_or_assign(authorised.name, Seen{authorised, from, time});
+}
+
+void AccountStore::WriteSeen() {
+  std::unordered_map<std::string, Seen> batch;
+  {
+    const std::lock_guard lock(seenMutex_);
+    batch.swap(seen_);
+  }
+  if (batch.empty()) return;
+  InTransaction([&] {
+    for (const auto& [name, seen] : batch)
+      db_->Query("UPDATE ddns_accounts SET address = $1, updated = $2 WHERE name = $3 AND password_hash = $4"
+                 " AND machine_id = $5 AND updated <= $2",
+                 {seen.from, std::to_string(seen.time), name, seen.authorised.passwordHash, seen.authorised.machineId});
+    return true;
+  });
+}
+
+void AccountStore::FollowChanges() {
+  const std::lock_guard lock(mutex_);
+  const std::int64_t now = wallClock_();
+  for (const SqlRow& row : db_->Query("SELECT DISTINCT account FROM ddns_changes WHERE at >= $1",
+                                      {std::to_string(now - kChangesFollowedSeconds)}))
+    cache_.Forget(row.at(0));
+  if (now - prunedAt_ >= kChangesKeptSeconds) {
+    db_->Query("DELETE FROM ddns_changes WHERE at < $1", {std::to_string(now - kChangesKeptSeconds)});
+    prunedAt_ = now;
+  }
 }
 
 void AccountStore::Remove(const Account& authorised) {
@@ -217,6 +281,7 @@ void AccountStore::Remove(const Account& authorised) {
     waiting_.erase(authorised.name);
     RemoveRecords(authorised.name);
     RaiseSerial();
+    Announce(authorised.name);
     return true;
   });
 }
@@ -309,6 +374,7 @@ void AccountStore::WriteWaitingRecords() {
       bool changed = false;
       for (const auto& [ipv6, address] : waiting.addressByFamily) changed = WriteRecord(change->first, address) || changed;
       if (changed) RaiseSerial();
+      Announce(change->first);
       return changed;
     });
     change = waiting_.erase(change);
@@ -317,6 +383,7 @@ void AccountStore::WriteWaitingRecords() {
 
 void AccountStore::CatchUp() {
   const std::lock_guard lock(mutex_);
+  WriteSeen();
   WriteWaitingRecords();
   CatchUpSerial();
 }

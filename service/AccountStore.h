@@ -9,19 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "service/Account.h"
+#include "service/AccountCache.h"
 #include "service/SqlDatabase.h"
 #include "service/TokenBuckets.h"
 
 namespace hw::service {
-
-struct Account {
-  std::string name;
-  std::string passwordHash;  // libsodium's crypto_pwhash string: salted, slow
-  std::string machineId;     // the machine the name is bound to
-  std::string address;       // the last address a query came from (its records may hold others)
-  std::int64_t updated = 0;  // when, in seconds of the service's clock
-  std::string verifiedDigest{};  // of the password once verified (VerifiedPasswords); empty: none yet
-};
 
 enum class AddressChange { Unchanged, Changed, AccountGone };
 
@@ -36,6 +29,11 @@ enum class AddressChange { Unchanged, Changed, AccountGone };
 // and a later one leaves it to CatchUp in the next second. An account's records change at most
 // kRecordChanges at once and then once every kRecordChangeEvery: a check beyond that is answered as
 // it would be, and its record is written by CatchUp once the account may change again.
+//
+// The accounts checked lately are kept in memory as well (Cached), for checks answered without the
+// database: the store keeps them right for its own changes at once, and for another instance's
+// within a tenth of a second through the change feed (FollowChanges). Where and when such a check
+// came from is written a second later by CatchUp, many at once (NoteSeen).
 class AccountStore {
  public:
   static constexpr int kRecordTtl = 60;
@@ -75,6 +73,14 @@ class AccountStore {
   void CatchUp();
   // Record changes waiting for their account's budget.
   std::size_t WaitingChanges();
+
+  // The account as the last read or change left it, when it is in memory.
+  std::optional<CachedAccount> Cached(const std::string& name) const { return cache_.Get(name); }
+  // A check of the account as cached came from `from` at `time`: written by the next CatchUp.
+  void NoteSeen(const Account& authorised, const std::string& from, std::int64_t time);
+  // Forgets the accounts in memory that any instance changed within the last few seconds (repeated,
+  // so that a change committed while this instance read the account is caught the next time).
+  void FollowChanges();
   // The wall clock in seconds that paces the serial (the system's unless a test sets another).
   void UseClock(std::function<std::int64_t()> clock) { wallClock_ = std::move(clock); }
 
@@ -92,6 +98,11 @@ class AccountStore {
   void RaiseSerial();
   void CatchUpSerial();
   void WriteWaitingRecords();
+  void WriteSeen();
+  // Tells every instance (through the change feed) that the account changed.
+  void Announce(const std::string& name);
+  // Puts the account as authorised and its records as they are now into memory.
+  void Remember(const Account& authorised);
   // Runs the body in one transaction; rolled back when it throws.
   template <typename Body>
   auto InTransaction(Body body);
@@ -112,6 +123,15 @@ class AccountStore {
   };
   std::unordered_map<std::string, WaitingChange> waiting_;
   TokenBuckets recordChanges_;
+  AccountCache cache_;
+  std::mutex seenMutex_;  // apart from the database's: checks from memory never wait for it
+  struct Seen {
+    Account authorised;
+    std::string from;
+    std::int64_t time = 0;
+  };
+  std::unordered_map<std::string, Seen> seen_;
+  std::int64_t prunedAt_ = 0;  // when the change feed was last cut short
 };
 
 // The SOA content with its serial (the third field) one higher, modulo 2^32 as RFC 1982 counts, and

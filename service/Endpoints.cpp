@@ -73,6 +73,14 @@ Response Endpoints::Answer(const Request& request) const {
   return {404, "Not Found"};
 }
 
+std::optional<Response> Endpoints::AnswerAtOnce(const Request& request) const {
+  if (request.method != "POST" || request.path != "/fo.php" || request.body.size() > kMaxBodyBytes) return std::nullopt;
+  const std::string client = AddressOf(request);
+  if (client.empty()) return std::nullopt;
+  if (const auto reply = exchange_.CheckAtOnce({request.body, client, clock_.Now()})) return Response{200, *reply};
+  return std::nullopt;
+}
+
 bool Endpoints::UsesStore(const Request& request) const {
   return request.method == "POST" || (request.method == "GET" && request.path == "/nic/update");
 }

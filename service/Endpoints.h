@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ class Responder {
  public:
   virtual ~Responder() = default;
   virtual Response Answer(const Request& request) const = 0;
+  // The answer when it can be given at once from memory, on the thread that read the request;
+  // nothing when it needs Answer.
+  virtual std::optional<Response> AnswerAtOnce(const Request&) const { return std::nullopt; }
   // Whether answering reads or writes the accounts (then it is answered away from the connections,
   // as the database may make it wait), and whether it may take long besides (a slow hash).
   virtual bool UsesStore(const Request&) const { return false; }
@@ -67,6 +71,7 @@ class Endpoints : public Responder {
   Endpoints(Exchange& exchange, const ServiceClock& clock, const ServiceOptions& options);
 
   Response Answer(const Request& request) const override;
+  std::optional<Response> AnswerAtOnce(const Request& request) const override;
   bool UsesStore(const Request& request) const override;
   bool Slow(const Request& request) const override;
   // The peer, or behind the trusted proxy the forwarded address.

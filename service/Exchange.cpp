@@ -65,7 +65,7 @@ std::string Exchange::HashPassword(const std::string& password) {
   return hash;
 }
 
-Verdict Exchange::Verify(const std::optional<Account>& account, const std::string& name, const std::string& password,
+Verdict Exchange::Verify(std::optional<Account>& account, const std::string& name, const std::string& password,
                          const std::string& address) {
   // A password verified before is right at the cost of a digest, also while the account is being
   // flooded with wrong guesses: the limits below hold back only the slow hash.
@@ -82,7 +82,8 @@ Verdict Exchange::Verify(const std::optional<Account>& account, const std::strin
       Hashing([&] { return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0; });
   if (!right || !account) return Verdict::Wrong;
   limits_.Refund(followed, source, now);
-  accounts_.RememberVerified(*account, verified_.DigestOf(account->passwordHash, password));
+  account->verifiedDigest = verified_.DigestOf(account->passwordHash, password);
+  accounts_.RememberVerified(*account, account->verifiedDigest);
   return Verdict::Right;
 }
 
@@ -120,7 +121,7 @@ std::optional<std::string> Exchange::Register(const Query& query) {
 std::optional<Exchange::Lookup> Exchange::Authorize(const Query& query) {
   const auto fields = DecodeEnvelope(query.body);
   if (!fields) return std::nullopt;
-  const auto account = accounts_.Find(fields->name);
+  auto account = accounts_.Find(fields->name);
   const Verdict verdict = Verify(account, fields->name, fields->password, query.address);
   if (verdict == Verdict::Limited) return Lookup{std::nullopt, "!!"};
   if (!account) return Lookup{std::nullopt, "@@"};
@@ -140,6 +141,19 @@ std::optional<std::string> Exchange::Check(const Query& query) {
   return "##" + query.address + Trailer(query.now);
 }
 
+std::optional<std::string> Exchange::CheckAtOnce(const Query& query) {
+  const auto fields = DecodeEnvelope(query.body);
+  if (!fields) return std::nullopt;
+  const auto cached = accounts_.Cached(fields->name);
+  if (!cached || cached->account.machineId != fields->machineId) return std::nullopt;
+  const Account& account = cached->account;
+  if (!verified_.Matches(account.verifiedDigest, account.passwordHash, fields->password)) return std::nullopt;
+  const std::string record = RecordForm(query.address);
+  if ((IsIpv6(record) ? cached->recordAaaa : cached->recordA) != record) return std::nullopt;
+  accounts_.NoteSeen(account, query.address, query.now);
+  return "##" + query.address + Trailer(query.now);
+}
+
 std::optional<std::string> Exchange::Release(const Query& query) {
   const auto lookup = Authorize(query);
   if (!lookup || !lookup->account) return lookup ? std::optional(lookup->refusal) : std::nullopt;
@@ -151,7 +165,7 @@ std::string Exchange::Dyndns2Update(const std::string& user, const std::string& 
                                     const std::vector<std::string>& addresses, const std::string& client,
                                     std::int64_t now) {
   if (hostName.empty()) return "notfqdn";
-  const auto account = accounts_.Find(user);
+  auto account = accounts_.Find(user);
   if (Verify(account, user, password, client) != Verdict::Right) return "badauth";
   if (hostName != accounts_.HostName(account->name)) return "nohost";
   std::string applied;

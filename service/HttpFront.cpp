@@ -252,6 +252,7 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
   const Request& request = exchange->request;
   if (exchange->ready) return Finish(front, connection, *exchange, *exchange->ready);
   if (!front.responder().UsesStore(request)) return Finish(front, connection, *exchange, front.responder().Answer(request));
+  if (auto atOnce = front.responder().AnswerAtOnce(request)) return Finish(front, connection, *exchange, *atOnce);
   // An answer from the accounts: the connection waits, suspended, while a worker makes it (a quick
   // one, or, when a slow hash is needed, one of those that wait for it), then comes back here.
   MHD_Daemon* daemon = DaemonOf(connection);

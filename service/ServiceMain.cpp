@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
 
     const sigset_t signals = ControlSignals();  // before any thread starts
     const Upkeep upkeep(std::chrono::seconds(1), [&] { accounts.CatchUp(); });
+    const Upkeep changes(std::chrono::milliseconds(100), [&] { accounts.FollowChanges(); });
     RaiseOpenFileLimit();
     Endpoints endpoints(exchange, *clock, *options);
     Metrics metrics;
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
     }
     front.Stop();
     metricsFront.Stop();
+    accounts.CatchUp();  // what the last checks from memory noted
     return 0;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "hostwarden-service: %s\n", failure.what());

@@ -133,6 +133,37 @@ TEST_F(ServiceGuard, GuessesAndRegistrationsStayWithinTheirBudget) {
   EXPECT_EQ(exchange.SlowHashes() - before, 3u) << "forty guesses at once against a budget of three";
 }
 
+// A check whose password was verified and whose address is the record's is answered from memory;
+// any other (a new address, a wrong password, another machine, an account not yet in memory) takes
+// the way through the database. Another instance's change reaches memory through the change feed.
+TEST_F(ServiceGuard, ChecksFromMemoryOnlyWhileTheyWouldChangeNothing) {
+  const auto atOnce = [&](Exchange& through, const std::string& password, const std::string& from,
+                          const char* machine = kMachine) {
+    return through.CheckAtOnce({hw::BuildEnvelope("alice", password, machine), from, 0}).value_or("(database)").substr(0, 2);
+  };
+  ASSERT_EQ(Register("alice", "secret"), "##");
+  EXPECT_EQ(atOnce(exchange, "secret", "203.0.113.50"), "(d") << "not in memory before its first check";
+  ASSERT_EQ(Check("alice", "secret", "203.0.113.50"), "##");
+  EXPECT_EQ(atOnce(exchange, "secret", "203.0.113.50"), "##");
+  EXPECT_EQ(atOnce(exchange, "wrong!", "203.0.113.50"), "(d");
+  EXPECT_EQ(atOnce(exchange, "secret", "203.0.113.50", "AABBCCDDEEFF"), "(d");
+  EXPECT_EQ(atOnce(exchange, "secret", "203.0.113.51"), "(d") << "a new address changes the record";
+  EXPECT_EQ(atOnce(exchange, "secret", "2001:db8::1"), "(d") << "so does the first of the other family";
+
+  // Another instance on the same database moves the record; this one follows its change feed.
+  hw::service::AccountStore otherStore{hw::service::OpenDatabase("sqlite:" + folder.File("dns.db")), kSchema,
+                                       ".hostwarden.test"};
+  Exchange other{otherStore, true, hw::service::VerificationKey{1}};
+  ASSERT_EQ(Post(other, &Exchange::Check, "alice", "secret", "198.51.100.4"), "**");
+  accounts.FollowChanges();
+  EXPECT_EQ(atOnce(exchange, "secret", "203.0.113.50"), "(d") << "the record is elsewhere now";
+  EXPECT_EQ(Check("alice", "secret", "203.0.113.50"), "**");
+  ASSERT_EQ(Post(other, &Exchange::Release, "alice", "secret", "198.51.100.4"), "^^");
+  accounts.FollowChanges();
+  EXPECT_EQ(atOnce(exchange, "secret", "203.0.113.50"), "(d") << "released";
+  EXPECT_EQ(Check("alice", "secret", "203.0.113.50"), "@@");
+}
+
 // A released name forgets its password: registered again with another one, the old one is wrong.
 TEST_F(ServiceGuard, ReleaseForgetsTheVerifiedPassword) {
   ASSERT_EQ(Register("alice", "secret"), "##");
