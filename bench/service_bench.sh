@@ -11,11 +11,8 @@ accounts=${1:-10000}
 seconds=${2:-30}
 idle=${3:-10000}
 connections=${4:-64}
-bash scripts/install-deps.sh >/dev/null
-build=build-bench
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHOSTWARDEN_BUILD_TESTS=OFF \
-  -DHOSTWARDEN_BUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$build" --target hostwarden-service hw_service_load | grep -E "error|warning" || true
+source bench/build.sh
+bench_build hostwarden-service hw_service_load
 
 work=$(mktemp -d)
 pid=

@@ -1,9 +1,12 @@
 // Load for the reference service: many registered accounts checking at once over kept connections,
 // beside many idle connections, as the service meets them on the open internet.
 //
-//   service_load seed DATABASE-FILE ACCOUNTS
+//   service_load seed DATABASE-FILE ACCOUNTS [KEY-FILE]
 //       puts ACCOUNTS accounts (password "secret1", real Argon2id cost, last address 127.0.0.1) into
-//       the service's SQLite file, which the service made before
+//       the service's SQLite file, which the service made before; with the service's key file, as
+//       accounts whose password was verified before, each with its A record at 127.0.0.1
+//   service_load envelopes ACCOUNTS
+//       prints the check of each account (its form body), one a line
 //   service_load run PORT ACCOUNTS SECONDS CONNECTIONS IDLE
 //       holds IDLE idle connections (50 from each of 127.0.1.1, 127.0.1.2, ...), checks every
 //       account once (the first verification is Argon2's), then checks for SECONDS over CONNECTIONS
@@ -22,11 +25,14 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ddns/Envelope.h"
+#include "service/VerificationKey.h"
+#include "service/VerifiedPasswords.h"
 
 namespace {
 
@@ -39,8 +45,32 @@ std::string MachineOf(int i) {
   return id;
 }
 
-int Seed(const char* file, int accounts) {
+// Runs a statement with text parameters; false when it fails.
+bool Exec(sqlite3* db, const char* sql, const std::vector<std::string>& values) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) return false;
+  for (std::size_t i = 0; i < values.size(); ++i)
+    sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_TRANSIENT);
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  sqlite3_finalize(statement);
+  return done;
+}
+
+// The digest and the A record of an account verified before, as the service would have left them.
+bool SeedVerified(sqlite3* db, const hw::service::VerifiedPasswords& digests, const std::string& hash, int i) {
+  const std::string name = AccountName(i);
+  return Exec(db, "INSERT INTO ddns_verified (name, digest) VALUES (?1, ?2)", {name, digests.DigestOf(hash, "secret1")}) &&
+         Exec(db,
+              "INSERT INTO records (domain_id, name, type, content, ttl, prio, disabled, auth) SELECT id, ?1, 'A',"
+              " '127.0.0.1', 60, 0, 0, 1 FROM domains WHERE name = 'hostwarden.test'",
+              {name + ".hostwarden.test"}) &&
+         Exec(db, "INSERT INTO ddns_records (record_id, account) VALUES (last_insert_rowid(), ?1)", {name});
+}
+
+int Seed(const char* file, int accounts, const char* keyFile) {
   if (sodium_init() < 0) return 1;
+  std::optional<hw::service::VerifiedPasswords> digests;
+  if (keyFile) digests.emplace(hw::service::LoadOrMakeKey(keyFile));
   char hash[crypto_pwhash_STRBYTES];
   if (crypto_pwhash_str(hash, "secret1", 7, crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
     return 1;
@@ -59,6 +89,7 @@ int Seed(const char* file, int accounts) {
     sqlite3_bind_text(insert, 3, machine.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(insert) != SQLITE_DONE) return 1;
     sqlite3_reset(insert);
+    if (digests && !SeedVerified(db, *digests, hash, i)) return 1;
   }
   sqlite3_finalize(insert);
   sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
@@ -205,11 +236,16 @@ int Run(int port, int accounts, int seconds, int connections, int idle) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "seed" && argc == 4) return Seed(argv[2], std::atoi(argv[3]));
+  if (mode == "seed" && (argc == 4 || argc == 5)) return Seed(argv[2], std::atoi(argv[3]), argc == 5 ? argv[4] : nullptr);
+  if (mode == "envelopes" && argc == 3) {
+    for (int i = 0; i < std::atoi(argv[2]); ++i) std::printf("%s\n", hw::BuildEnvelope(AccountName(i), "secret1", MachineOf(i)).c_str());
+    return 0;
+  }
   if (mode == "run" && argc == 7)
     return Run(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
   std::fprintf(stderr,
-               "usage: service_load seed DATABASE-FILE ACCOUNTS\n"
+               "usage: service_load seed DATABASE-FILE ACCOUNTS [KEY-FILE]\n"
+               "       service_load envelopes ACCOUNTS\n"
                "       service_load run PORT ACCOUNTS SECONDS CONNECTIONS IDLE\n");
   return 2;
 }

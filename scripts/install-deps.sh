@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything the client and its tests need on a fresh Debian machine, and leaves the machine
-# as it was apart from the packages: it starts no server and enables none. Debian's PowerDNS and
-# PostgreSQL packages would start and enable their own servers (port 53 on every address, a "main"
-# cluster on port 5432); our scripts never use them, as they start and stop servers of their own.
-# A server the machine already had is never stopped or disabled.
+# as it was apart from the packages: it starts no server and enables none. Debian's PowerDNS,
+# PostgreSQL, HAProxy and nginx packages would start and enable their own servers (port 53 on every
+# address, a "main" cluster on port 5432, port 80); our scripts never use them, as they start and
+# stop servers of their own. A server the machine already had is never stopped or disabled.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -16,25 +16,41 @@ packages=(
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
   xvfb openbox trayer xdotool x11-utils x11-xserver-utils imagemagick openssl curl iproute2 util-linux
   appstream dbus dbus-x11 libglib2.0-bin python3-dbus-next jq xfce4-panel sway waybar xwayland qt6-wayland grim libxcb1-dev
+  haproxy nginx-light wrk
 )
+# The packages that bring a server of their own, each with the unit it enables.
+server_packages=(pdns-server:pdns.service haproxy:haproxy.service nginx-light:nginx.service)
 # The units whose enabling this step must not leave behind.
-watched_units=(pdns.service postgresql@15-main.service)
+watched_units=(pdns.service postgresql@15-main.service haproxy.service nginx.service)
 
 # What the step does around the package installation, from what the machine has:
-#   $1 postgresql: missing|present   $2 pdns-server: missing|present
-#   $3 pdns.service before: enabled|other   $4 /usr/sbin/policy-rc.d: present|absent
+#   $1 postgresql: missing|present   $2 /usr/sbin/policy-rc.d: present|absent
+#   then for each server package: PACKAGE:missing|present:enabled|other (its unit before the step)
 # Prints the actions, one a line:
 #   no-main-cluster  the PostgreSQL packages make no cluster (only when this step installs them)
 #   block-starts     no service starts while the packages install (a policy-rc.d of our own)
-#   disable-pdns     the pdns unit that the new package enabled is disabled again
+#   disable-UNIT     the unit that a newly installed package enabled is disabled again
 install_plan() {
-  local postgresql=$1 pdns=$2 pdns_before=$3 policy=$4
-  [ "$postgresql" = missing ] && echo no-main-cluster
-  if [ "$policy" = absent ] && { [ "$postgresql" = missing ] || [ "$pdns" = missing ]; }; then
-    echo block-starts
-  fi
-  if [ "$pdns" = missing ] && [ "$pdns_before" != enabled ]; then echo disable-pdns; fi
+  local postgresql=$1 policy=$2 server package state before unit block=no
+  shift 2
+  [ "$postgresql" = missing ] && echo no-main-cluster && block=yes
+  for server in "$@"; do
+    IFS=: read -r package state before <<<"$server"
+    [ "$state" = missing ] && block=yes
+  done
+  [ "$policy" = absent ] && [ $block = yes ] && echo block-starts
+  for server in "$@"; do
+    IFS=: read -r package state before <<<"$server"
+    unit=$(unit_of "$package")
+    if [ "$state" = missing ] && [ "$before" != enabled ]; then echo "disable-$unit"; fi
+  done
   return 0
+}
+
+# The unit a server package enables.
+unit_of() {
+  local entry
+  for entry in "${server_packages[@]}"; do [ "${entry%%:*}" = "$1" ] && echo "${entry#*:}"; done
 }
 
 is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -81,9 +97,11 @@ install_missing() {
   fi
   apt_install "$@"
   undo_all
-  if grep -qx disable-pdns <<<"$plan" && command -v systemctl >/dev/null; then
-    $SUDO systemctl disable --quiet pdns.service 2>/dev/null || true
-  fi
+  local unit
+  command -v systemctl >/dev/null || return 0
+  for unit in $(sed -n 's/^disable-//p' <<<"$plan"); do
+    $SUDO systemctl disable --quiet "$unit" 2>/dev/null || true
+  done
 }
 
 # Fails when a watched unit is enabled now that was not before the step.
@@ -111,11 +129,15 @@ main() {
   before=()
   for p in "${watched_units[@]}"; do before+=("$(unit_state "$p")"); done
   if [ ${#missing[@]} -gt 0 ]; then
-    local postgresql=present pdns=present policy=absent plan
+    local postgresql=present policy=absent plan entry package servers=()
     is_installed postgresql || postgresql=missing
-    is_installed pdns-server || pdns=missing
+    for entry in "${server_packages[@]}"; do
+      package=${entry%%:*}
+      is_installed "$package" && servers+=("$package:present:$(unit_state "${entry#*:}")") ||
+        servers+=("$package:missing:$(unit_state "${entry#*:}")")
+    done
     [ -e /usr/sbin/policy-rc.d ] && policy=present
-    plan=$(install_plan "$postgresql" "$pdns" "${before[0]}" "$policy")
+    plan=$(install_plan "$postgresql" "$policy" "${servers[@]}")
     install_missing "$plan" "${missing[@]}"
   fi
   check_no_new_servers

@@ -232,6 +232,23 @@ void AccountStore::Remember(const Account& authorised) {
   cache_.Put(entry);
 }
 
+std::size_t AccountStore::WarmUp() {
+  const std::lock_guard lock(mutex_);
+  std::unordered_map<std::string, CachedAccount> entries;
+  for (const SqlRow& row : db_->Query(
+           "SELECT a.name, a.password_hash, a.machine_id, a.address, a.updated, v.digest, r.type, r.content"
+           " FROM ddns_accounts a JOIN ddns_verified v ON v.name = a.name"
+           " LEFT JOIN ddns_records d ON d.account = a.name LEFT JOIN records r ON r.id = d.record_id LIMIT $1",
+           {std::to_string(2 * AccountCache::kMaxAccounts)})) {
+    CachedAccount& entry = entries[row.at(0)];
+    entry.account = Account{row[0], row[1], row[2], row[3], std::stoll(row[4]), row[5]};
+    if (row[6] == "A") entry.recordA = row[7];
+    if (row[6] == "AAAA") entry.recordAaaa = row[7];
+  }
+  for (const auto& [name, entry] : entries) cache_.Put(entry);
+  return entries.size();
+}
+
 void AccountStore::Announce(const std::string& name) {
   cache_.Forget(name);
   db_->Query("INSERT INTO ddns_changes (account, at) VALUES ($1, $2)", {name, std::to_string(wallClock_())});

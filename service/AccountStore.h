@@ -76,6 +76,9 @@ class AccountStore {
 
   // The account as the last read or change left it, when it is in memory.
   std::optional<CachedAccount> Cached(const std::string& name) const { return cache_.Get(name); }
+  // Reads every account with a verified password (up to the memory's bound) into memory, so that a
+  // service just started answers their checks from memory from the first one; returns how many.
+  std::size_t WarmUp();
   // A check of the account as cached came from `from` at `time`: written by the next CatchUp.
   void NoteSeen(const Account& authorised, const std::string& from, std::int64_t time);
   // Forgets the accounts in memory that any instance changed within the last few seconds (repeated,

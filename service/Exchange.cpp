@@ -151,6 +151,7 @@ std::optional<std::string> Exchange::CheckAtOnce(const Query& query) {
   const std::string record = RecordForm(query.address);
   if ((IsIpv6(record) ? cached->recordAaaa : cached->recordA) != record) return std::nullopt;
   accounts_.NoteSeen(account, query.address, query.now);
+  checksAtOnce_.fetch_add(1, std::memory_order_relaxed);
   return "##" + query.address + Trailer(query.now);
 }
 

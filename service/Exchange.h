@@ -89,6 +89,7 @@ class Exchange {
   std::uint64_t SlowHashes() const { return slowHashes_; }
   std::int64_t HashesInFlight() const { return hashesInFlight_; }
   std::uint64_t LimitedAnswers() const { return limitedAnswers_; }
+  std::uint64_t ChecksAtOnce() const { return checksAtOnce_; }
 
  private:
   AccountStore& accounts_;
@@ -100,6 +101,7 @@ class Exchange {
   std::atomic<std::uint64_t> slowHashes_{0};
   std::atomic<std::int64_t> hashesInFlight_{0};
   std::atomic<std::uint64_t> limitedAnswers_{0};
+  std::atomic<std::uint64_t> checksAtOnce_{0};
   // Runs one slow hash computation behind the gate, counted.
   template <typename Work>
   auto Hashing(Work work);

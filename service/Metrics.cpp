@@ -87,6 +87,8 @@ std::string Metrics::Page() const {
   gauge("hostwarden_password_hashes_in_flight", "gauge", "Argon2 computations under way.", gauges_.hashesInFlight);
   gauge("hostwarden_limited_answers", "counter", "Answers given without a hash: the failure limit was reached.",
         gauges_.limitedAnswers);
+  gauge("hostwarden_checks_from_memory", "counter", "Checks answered from memory, without the database.",
+        gauges_.checksAtOnce);
   gauge("hostwarden_open_connections", "gauge", "Client connections open now.", gauges_.openConnections);
   page << "# EOF\n";
   return page.str();

@@ -31,7 +31,8 @@ class Metrics {
     std::function<std::int64_t()> hashesInFlight;
     std::function<std::int64_t()> limitedAnswers;  // a counter kept elsewhere
     std::function<std::int64_t()> openConnections;
-    std::function<std::int64_t()> slowHashes;  // a counter kept elsewhere
+    std::function<std::int64_t()> slowHashes;     // a counter kept elsewhere
+    std::function<std::int64_t()> checksAtOnce;   // a counter kept elsewhere
   };
   void SetGauges(Gauges gauges);
 

@@ -88,6 +88,8 @@ int main(int argc, char** argv) {
     Exchange exchange(accounts, hw::TestSwitch("HOSTWARDEN_TEST_FAST_HASH") != nullptr, 
                       LoadOrMakeKey(options->keyFile.empty() ? DefaultKeyFile(options->database) : options->keyFile));
 
+    const std::size_t warm = accounts.WarmUp();
+    std::fprintf(stderr, "hostwarden-service: %zu verified accounts in memory\n", warm);
     const sigset_t signals = ControlSignals();  // before any thread starts
     const Upkeep upkeep(std::chrono::seconds(1), [&] { accounts.CatchUp(); });
     const Upkeep changes(std::chrono::milliseconds(100), [&] { accounts.FollowChanges(); });
@@ -104,7 +106,8 @@ int main(int argc, char** argv) {
     metrics.SetGauges({[&] { return accounts.Count(); }, [&] { return exchange.HashesInFlight(); },
                        [&] { return static_cast<std::int64_t>(exchange.LimitedAnswers()); },
                        [&] { return front.OpenConnections(); },
-                       [&] { return static_cast<std::int64_t>(exchange.SlowHashes()); }});
+                       [&] { return static_cast<std::int64_t>(exchange.SlowHashes()); },
+                       [&] { return static_cast<std::int64_t>(exchange.ChecksAtOnce()); }});
     if (!options->metricsHost.empty()) {
       const int port = metricsFront.Start(options->metricsHost, options->metricsPort);
       std::fprintf(stderr, "hostwarden-service: metrics on %s:%d/metrics\n", options->metricsHost.c_str(), port);

@@ -13,13 +13,16 @@ expect() {
     failed=1
   fi
 }
-#       actions                                       postgresql pdns    pdns.service policy-rc.d
-expect "no-main-cluster block-starts disable-pdns"    missing    missing other        absent
-expect "no-main-cluster disable-pdns"                 missing    missing other        present
-expect "block-starts disable-pdns"                    present    missing other        absent
-expect "block-starts"                                 present    missing enabled      absent
-expect "no-main-cluster block-starts"                 missing    present enabled      absent
-expect ""                                             present    present enabled      absent
-expect ""                                             present    present other        present
+#       actions                                                postgresql policy-rc.d  server packages (PACKAGE:state:unit before)
+expect "no-main-cluster block-starts disable-pdns.service"     missing    absent  pdns-server:missing:other
+expect "no-main-cluster disable-pdns.service"                  missing    present pdns-server:missing:other
+expect "block-starts disable-pdns.service"                     present    absent  pdns-server:missing:other
+expect "block-starts"                                          present    absent  pdns-server:missing:enabled
+expect "no-main-cluster block-starts"                          missing    absent  pdns-server:present:enabled
+expect ""                                                      present    absent  pdns-server:present:enabled
+expect ""                                                      present    present pdns-server:present:other
+expect "block-starts disable-nginx.service"                    present    absent  pdns-server:present:other nginx-light:missing:other
+expect "block-starts disable-haproxy.service"                  present    absent  haproxy:missing:other nginx-light:missing:enabled
+expect ""                                                      present    absent  haproxy:present:other nginx-light:present:other
 [ $failed = 0 ] && echo "install step decisions: all cases passed"
 exit $failed

@@ -442,16 +442,17 @@ TEST(ClientAndService, FirstCheckOfARegisteredClient) {
   hw::SetSettingsFile({});
 }
 
-// The slow hashes a service has computed, as its metrics page counts them.
-int SlowHashesOf(const RunningService& service) {
-  const std::string page = service.Metrics();
-  const auto line = page.find("\nhostwarden_password_hashes_total ");
-  return line == std::string::npos ? -1 : std::stoi(page.substr(line + 34));
+// A counter on a service's metrics page ("hostwarden_password_hashes"): -1 when there is none.
+int CounterOf(const RunningService& service, const std::string& name) {
+  const std::string page = service.Metrics(), line = "\n" + name + "_total ";
+  const auto found = page.find(line);
+  return found == std::string::npos ? -1 : std::stoi(page.substr(found + line.size()));
 }
 
 // An owner verified once passes without a slow hash through another instance and after a restart,
-// as long as the service has its key file (made on first start, private to its user); a copy of the
-// database without it verifies nothing by digest. A key file that holds no key stops the start.
+// as long as the service has its key file (made on first start, private to its user), and from
+// memory from the first check on; a copy of the database without it verifies nothing by digest. A
+// key file that holds no key stops the start.
 TEST(ServiceKey, VerifiedOwnersNeedNoHashAfterARestartOrThroughAnotherInstance) {
   hwtest::TempDir data;
   const std::string database = "sqlite:" + data.File("dns.db"), key = data.File("service.key");
@@ -462,12 +463,18 @@ TEST(ServiceKey, VerifiedOwnersNeedNoHashAfterARestartOrThroughAnotherInstance) 
   EXPECT_EQ(std::filesystem::file_size(key), 32u);
   EXPECT_EQ(std::filesystem::status(key).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  const std::pair<std::vector<std::string>, int> cases[] = {{{"--key-file", key}, 0}, {{}, 1}};
-  for (const auto& [arguments, hashes] : cases) {
-    RunningService restarted(database, arguments);
-    const int before = SlowHashesOf(restarted);  // the stand-in hash for unknown names, made at start
+  struct Case {
+    std::vector<std::string> arguments;
+    int hashes, fromMemory;
+  };
+  const Case cases[] = {{{"--key-file", key}, 0, 1}, {{}, 1, 0}};
+  for (const Case& c : cases) {
+    RunningService restarted(database, c.arguments);
+    const int before = CounterOf(restarted, "hostwarden_password_hashes");  // the stand-in hash, made at start
     EXPECT_EQ(Post(restarted, "/fo.php", "kate", "secret1", kMachine).substr(0, 2), "##");
-    EXPECT_EQ(SlowHashesOf(restarted) - before, hashes) << (hashes ? "without the key" : "with the key");
+    const char* what = c.hashes ? "without the key" : "with the key";
+    EXPECT_EQ(CounterOf(restarted, "hostwarden_password_hashes") - before, c.hashes) << what;
+    EXPECT_EQ(CounterOf(restarted, "hostwarden_checks_from_memory"), c.fromMemory) << what;
   }
   std::ofstream(data.File("short.key")) << "not a key";
   hwtest::ChildProcess refused(hwtest::ServiceProgram(), data.path(), {},
