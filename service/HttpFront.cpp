@@ -256,12 +256,12 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
   // An answer from the accounts: the connection waits, suspended, while a worker makes it (a quick
   // one, or, when a slow hash is needed, one of those that wait for it), then comes back here.
   MHD_Daemon* daemon = DaemonOf(connection);
-  front.Suspended(daemon, +1);
+  if (!front.Suspending(daemon)) return Finish(front, connection, *exchange, {503, "Service Unavailable"});
   MHD_suspend_connection(connection);
   const auto resume = [&front, connection, exchange, daemon](Response response) {
     exchange->ready = std::move(response);
     MHD_resume_connection(connection);
-    front.Suspended(daemon, -1);  // only now may a retired daemon be stopped
+    front.Resumed(daemon);  // only now may a retired daemon be stopped
   };
   const auto answer = [&front, exchange, resume] {
     resume(front.Closing() ? Response{503, "Service Unavailable"} : front.responder().Answer(exchange->request));
@@ -376,9 +376,16 @@ bool HttpFront::IsTrustedProxy(const std::string& plainAddress) const {
   return !trustedProxy_.empty() && plainAddress == trustedProxy_;
 }
 
-void HttpFront::Suspended(MHD_Daemon* daemon, int change) {
+bool HttpFront::Suspending(MHD_Daemon* daemon) {
   const std::lock_guard lock(mutex_);
-  if ((suspended_[daemon] += change) == 0) suspended_.erase(daemon);
+  if (ending_.contains(daemon)) return false;
+  ++suspended_[daemon];
+  return true;
+}
+
+void HttpFront::Resumed(MHD_Daemon* daemon) {
+  const std::lock_guard lock(mutex_);
+  if (--suspended_[daemon] == 0) suspended_.erase(daemon);
 }
 
 HttpFront::~HttpFront() { Stop(); }
@@ -485,14 +492,22 @@ void HttpFront::Closed(Connection* connection) {
 // A daemon replaced by a reload goes once nothing of it is left, or at its drain deadline, so that
 // kept-alive clients cannot hold it (and its threads) for ever; either way only once no connection
 // of it is suspended, as a worker still makes that one's answer.
-void HttpFront::StopRetired(Clock::time_point now) {
+// They are stopped with the lock let go: stopping closes their connections, whose notices take it.
+void HttpFront::StopRetired(std::unique_lock<std::mutex>& lock, Clock::time_point now) {
+  std::vector<MHD_Daemon*> ending;
   std::erase_if(retired_, [&](const Retired& retired) {
     if (suspended_.contains(retired.daemon)) return false;
     const auto* info = MHD_get_daemon_info(retired.daemon, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
     if (now < retired.deadline && (!info || info->num_connections != 0)) return false;
-    MHD_stop_daemon(retired.daemon);
+    ending.push_back(retired.daemon);
+    ending_.insert(retired.daemon);  // from now on none of its connections is suspended
     return true;
   });
+  if (ending.empty()) return;
+  lock.unlock();
+  for (MHD_Daemon* daemon : ending) MHD_stop_daemon(daemon);
+  lock.lock();
+  for (MHD_Daemon* daemon : ending) ending_.erase(daemon);
 }
 
 // Whether a download's client has taken less than the minimum rate since it began, once the grace
@@ -515,7 +530,7 @@ void HttpFront::Watch() {
   std::unique_lock lock(mutex_);
   while (!stopping_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
     const Clock::time_point now = Clock::now();
-    StopRetired(now);
+    StopRetired(lock, now);
     for (Connection* connection : connections_) {
       if (connection->answered) {
         if (connection->downloadSince != 0 && DownloadTooSlow(*connection, now)) ::shutdown(connection->fd, SHUT_RDWR);

@@ -97,8 +97,10 @@ class HttpFront {
   ConnectionShares& downloadShares() { return downloadShares_; }
   // Whether the address (in plain form) is the trusted proxy's.
   bool IsTrustedProxy(const std::string& plainAddress) const;
-  // A connection of the daemon waits for a worker's answer, or no longer does.
-  void Suspended(MHD_Daemon* daemon, int change);
+  // A connection of the daemon is to wait for a worker's answer (false: the daemon is being
+  // stopped, the connection must not wait), or no longer does.
+  bool Suspending(MHD_Daemon* daemon);
+  void Resumed(MHD_Daemon* daemon);
 
  private:
   void Watch();
@@ -112,7 +114,7 @@ class HttpFront {
     MHD_Daemon* daemon;
     std::chrono::steady_clock::time_point deadline;
   };
-  void StopRetired(std::chrono::steady_clock::time_point now);
+  void StopRetired(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point now);
   bool DownloadTooSlow(const Connection& connection, std::chrono::steady_clock::time_point now) const;
 
   std::vector<Retired> retired_;  // replaced by a reload, finishing their connections
@@ -124,6 +126,7 @@ class HttpFront {
   bool stop_ = false;
   std::unordered_set<Connection*> connections_;
   std::unordered_map<MHD_Daemon*, int> suspended_;  // connections whose answer a worker makes
+  std::unordered_set<MHD_Daemon*> ending_;           // retired daemons being stopped
   ConnectionShares connectionShares_;
   ConnectionShares proxiedShares_;
   ConnectionShares downloadShares_;
