@@ -488,6 +488,27 @@ TEST(ServiceKey, VerifiedOwnersNeedNoHashAfterARestartOrThroughAnotherInstance) 
       << hwtest::ReadFileText(data.File("refused.log"));
 }
 
+// Someone else's guesses never lock an owner out, not even before its first check (its registration
+// verified the password), and a flood of registrations of a taken name costs no hash at all.
+TEST(ServiceLimits, GuessesAndRegistrationFloodsCostTheOwnerNothing) {
+  hwtest::TempDir data;
+  RunningService service("sqlite:" + data.File("dns.db"));
+  ASSERT_EQ(Post(service, "/sj.php", "lena", "secret1", kMachine).substr(0, 2), "##");
+  ASSERT_EQ(Post(service, "/sj.php", "mona", "secret1", kOtherMachine).substr(0, 2), "##");
+  const auto post = [&](const std::string& from, const char* path, const std::string& name, const char* password) {
+    const auto result = ClientAt(service.port(), from)
+                            .Post(path, hw::BuildEnvelope(name, password, kMachine), "application/x-www-form-urlencoded");
+    return result ? result->body.substr(0, 2) : std::string("(no reply)");
+  };
+  for (int guess = 0; guess < 20; ++guess) EXPECT_EQ(post("127.0.0.3", "/fo.php", "lena", "guess!!"), "!!");
+  EXPECT_EQ(post("127.0.0.1", "/fo.php", "lena", "secret1"), "##") << "the owner, after 20 wrong guesses";
+  const int hashes = CounterOf(service, "hostwarden_password_hashes");
+  for (int attempt = 0; attempt < 50; ++attempt)
+    EXPECT_EQ(post("127.0.0." + std::to_string(10 + attempt % 5), "/sj.php", "lena", "other!!"), "%%");
+  EXPECT_EQ(CounterOf(service, "hostwarden_password_hashes"), hashes) << "a taken name is refused before any hash";
+  EXPECT_EQ(Post(service, "/fo.php", "mona", "secret1", kOtherMachine).substr(0, 2), "##") << "another owner's first check";
+}
+
 // --help is a question, not an option without its value: the usage on standard output, exit 0. A
 // wrong option still gets the usage on standard error and exit 2.
 TEST(ServiceCommandLine, HelpPrintsTheUsageAndEndsWell) {
