@@ -14,7 +14,7 @@ packages=(
   libgtest-dev libgmock-dev
   libmicrohttpd-dev libcpp-httplib-dev libpq-dev pdns-server pdns-backend-sqlite3 pdns-backend-pgsql postgresql dnsutils
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
-  xvfb openbox trayer xdotool x11-utils x11-xserver-utils imagemagick openssl curl iproute2 util-linux
+  xvfb openbox trayer xdotool x11-utils x11-xserver-utils imagemagick openssl curl iproute2 util-linux strace
   appstream dbus dbus-x11 libglib2.0-bin python3-dbus-next jq xfce4-panel sway waybar xwayland qt6-wayland grim libxcb1-dev
   haproxy nginx-light wrk
 )
