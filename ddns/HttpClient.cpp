@@ -93,7 +93,11 @@ std::string HttpClient::Exchange(const char* method, const std::string& url, con
 std::string HttpClient::BodyOf(HttpConnection& connection, const HttpReply& reply) {
   if (reply.IsRedirect() || !reply.IsSuccess()) {
     connection.SetSilenceLimit(limits_.errorBodyMs);
-    ReadReplyBody(connection, reply);  // read briefly and dropped: only the status line is reported
+    try {
+      ReadReplyBody(connection, reply);  // read briefly and dropped: only the status line is reported
+    } catch (const ReplyCutShort&) {
+      // dropped all the same
+    }
     throw TransportError(reply.statusLine);
   }
   // The failure texts of this client go into the activity log verbatim and are known to users and

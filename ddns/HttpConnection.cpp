@@ -13,6 +13,7 @@
 
 #include "common/AppError.h"
 #include "ddns/HostLookup.h"
+#include "ddns/HttpReply.h"
 #include "platform/SocketErrors.h"
 
 namespace hw {
@@ -119,12 +120,14 @@ void HttpConnection::Close() {
   buffer_.clear();
 }
 
+// A send that cannot go on (a full send buffer, a TLS write that needs a read first) waits as a read
+// does: bounded by the exchange's limits, the windows served meanwhile.
 void HttpConnection::Send(const std::string& bytes) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     const StreamStep step = SendSome(bytes.data() + sent, bytes.size() - sent);
     sent += step.bytes;
-    if (step.waitFor != 0) PollOnce(fd_, step.waitFor, -1);  // nothing is dispatched while sending
+    if (step.waitFor != 0 && !WaitFor(step.waitFor)) throw ReplyCutShort();
   }
 }
 
@@ -153,7 +156,7 @@ bool HttpConnection::Fill() {
   if (peerClosed_ || fd_ < 0) return false;
   // Bytes that TLS decrypted with an earlier record are no longer on the socket for a poll to see.
   const bool held = tls_ && tls_->Pending();
-  if (!held && !WaitReadable()) return false;
+  if (!held && !WaitFor(readWaitsFor_)) return false;
   CheckExchangeTime();
   PumpIfDue();
   if (fd_ < 0) return false;
@@ -168,9 +171,9 @@ bool HttpConnection::Fill() {
   return true;
 }
 
-bool HttpConnection::WaitReadable() {
+bool HttpConnection::WaitFor(short events) {
   const auto started = Clock::now();
-  while (PollOnce(fd_, readWaitsFor_, kReadSliceMs) == 0) {
+  while (PollOnce(fd_, events, kReadSliceMs) == 0) {
     CheckExchangeTime();
     if (ElapsedMs(started) >= silenceMs_) throw TransportError("Read Timeout");
     lastPump_ = Clock::now();

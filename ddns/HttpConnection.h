@@ -85,7 +85,9 @@ class HttpConnection {
 
  private:
   bool Fill();          // false when the server has closed
-  bool WaitReadable();  // false when the pump closed the connection meanwhile
+  // Waits until the socket is ready for `events`, in slices that run the pump, within the exchange's
+  // bounds ("Read Timeout"); false when the pump closed the connection meanwhile.
+  bool WaitFor(short events);
   StreamStep Receive(char* into, std::size_t size);
   StreamStep SendSome(const char* from, std::size_t size);
   void WaitConnected();

@@ -28,7 +28,7 @@ class HeadBudget {
 
 HttpReply ReadOneHead(HttpConnection& connection, HeadBudget& budget) {
   const auto statusLine = connection.ReadLine();
-  if (!statusLine) throw TransportError("Connection Closed Gracefully.");  // wording and capitals as users know it
+  if (!statusLine) throw ReplyCutShort();
   budget.Take(*statusLine);
   HttpReply reply;
   reply.statusLine = *statusLine;
@@ -61,16 +61,19 @@ std::size_t ChunkSize(const std::string& line, std::size_t limit) {
 
 std::string ReadChunked(HttpConnection& connection, std::size_t limit) {
   std::string body;
-  while (const auto sizeLine = connection.ReadLine()) {
+  for (;;) {
+    const auto sizeLine = connection.ReadLine();
+    if (!sizeLine) throw ReplyCutShort();  // closed before the last chunk
     const std::size_t size = ChunkSize(*sizeLine, limit - body.size());
     if (size == 0) {
       connection.ReadLine();  // the empty line that ends the chunks
-      break;
+      return body;
     }
-    body += connection.ReadUpTo(size);
+    const std::string chunk = connection.ReadUpTo(size);
+    if (chunk.size() < size) throw ReplyCutShort();
+    body += chunk;
     connection.ReadLine();  // the chunk's own line end
   }
-  return body;
 }
 
 }  // namespace
@@ -119,7 +122,10 @@ std::string ReadReplyBody(HttpConnection& connection, const HttpReply& reply) {
   if (!reply.Has("content-length")) return connection.ReadToClose(limit);
   const long long length = std::strtoll(reply.Header("content-length").c_str(), nullptr, 10);
   if (length > 0 && static_cast<unsigned long long>(length) > limit) throw TransportError(kReplyTooLarge);
-  return length > 0 ? connection.ReadUpTo(static_cast<std::size_t>(length)) : std::string();
+  if (length <= 0) return {};
+  std::string body = connection.ReadUpTo(static_cast<std::size_t>(length));
+  if (body.size() < static_cast<std::size_t>(length)) throw ReplyCutShort();
+  return body;
 }
 
 }  // namespace hw

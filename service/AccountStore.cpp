@@ -23,10 +23,12 @@ constexpr const char* kRecordsIndex = "CREATE INDEX IF NOT EXISTS ddns_records_a
 // instance and after a restart. Made also in a database of an earlier version, which had none.
 constexpr const char* kVerifiedTable =
     "CREATE TABLE IF NOT EXISTS ddns_verified (name VARCHAR(16) PRIMARY KEY, digest VARCHAR(64) NOT NULL)";
-// When each zone's serial was last raised, in seconds of the wall clock: the instances on one
-// database raise it at most once a second between them.
+// When each zone's serial was last raised, in seconds of the wall clock, and whether a change since
+// waits for the next rise (1): the instances on one database raise it at most once a second between
+// them, and the row's lock orders a change's "owed" against another instance's rise.
 constexpr const char* kSerialTable =
-    "CREATE TABLE IF NOT EXISTS ddns_serial (zone VARCHAR(255) PRIMARY KEY, raised BIGINT NOT NULL)";
+    "CREATE TABLE IF NOT EXISTS ddns_serial (zone VARCHAR(255) PRIMARY KEY, raised BIGINT NOT NULL,"
+    " owed INTEGER NOT NULL DEFAULT 0)";
 // Which accounts changed when (in seconds of the wall clock): every instance forgets what it holds
 // in memory of them. Kept for a minute.
 constexpr const char* kChangesTable =
@@ -72,6 +74,10 @@ AccountStore::AccountStore(std::unique_ptr<SqlDatabase> database, const std::str
       domainSuffix_(std::move(domainSuffix)),
       zone_(domainSuffix_.starts_with('.') ? domainSuffix_.substr(1) : domainSuffix_),
       wallClock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }),
+      // The database's own time in whole seconds (on PostgreSQL the moment of the statement, not of
+      // its transaction's start).
+      databaseNow_(db_->Kind() == "sqlite" ? "CAST(strftime('%s', 'now') AS INTEGER)"
+                                           : "CAST(extract(epoch FROM clock_timestamp()) AS BIGINT)"),
       recordChanges_(recordChanges, 1000000) {
   // A database of an earlier version of this service: its zone and its accounts' records are its own.
   const bool earlierVersion = db_->HasTable("ddns_accounts") && !db_->HasTable("ddns_zones");
@@ -186,41 +192,52 @@ bool AccountStore::Create(const Account& account) {
 AddressChange AccountStore::SetAddresses(const Account& authorised, const std::vector<std::string>& addresses,
                                          const std::string& from, std::int64_t time) {
   const std::lock_guard lock(mutex_);
-  const AddressChange change = InTransaction([&] {
+  struct Outcome {
+    AddressChange change = AddressChange::Unchanged;
+    std::vector<std::string> waiting;  // changes beyond the account's budget, for CatchUp
+  };
+  const Outcome outcome = InTransaction([&] {
     // Only the account row that was authorised: released (or registered anew) meanwhile, it is gone.
     const auto rows = db_->Query(
         "UPDATE ddns_accounts SET address = $1, updated = $2 WHERE name = $3 AND password_hash = $4"
         " AND machine_id = $5 RETURNING name",
         {from, std::to_string(time), authorised.name, authorised.passwordHash, authorised.machineId});
-    if (rows.empty()) return AddressChange::AccountGone;
-    // This update's addresses take the place of any that wait for the same families.
-    const auto waiting = waiting_.find(authorised.name);
-    if (waiting != waiting_.end()) {
-      for (const std::string& address : addresses) waiting->second.addressByFamily.erase(IsIpv6(RecordForm(address)));
-      waiting->second.updated = time;
-      if (waiting->second.addressByFamily.empty()) waiting_.erase(waiting);
-    }
+    if (rows.empty()) return Outcome{AddressChange::AccountGone, {}};
     std::vector<std::string> changing;
     for (const std::string& address : addresses)
       if (RecordDiffers(authorised.name, address)) changing.push_back(address);
-    if (changing.empty()) return AddressChange::Unchanged;
-    if (!recordChanges_.TakeAll({authorised.name}, TokenBuckets::Clock::now())) {
-      WaitingChange& change = waiting_[authorised.name];
-      change.authorised = authorised;
-      change.updated = time;
-      for (const std::string& address : changing) change.addressByFamily[IsIpv6(RecordForm(address))] = address;
-      return AddressChange::Changed;  // as it will be, once CatchUp writes it
-    }
+    if (changing.empty()) return Outcome{};
+    // Beyond the budget: answered as it will be, once CatchUp writes it.
+    if (!recordChanges_.TakeAll({authorised.name}, TokenBuckets::Clock::now()))
+      return Outcome{AddressChange::Changed, changing};
     for (const std::string& address : changing) WriteRecord(authorised.name, address);
     RaiseSerial();
     Announce(authorised.name);
-    return AddressChange::Changed;
+    return Outcome{AddressChange::Changed, {}};
   });
+  if (outcome.change != AddressChange::AccountGone) Wait(authorised, addresses, outcome.waiting, time);
   // In memory only while nothing waits for it: a check from the old address must not be answered
   // "unchanged" from memory while a change to another one is still to be written.
-  if (change == AddressChange::AccountGone || waiting_.contains(authorised.name)) cache_.Forget(authorised.name);
+  if (outcome.change == AddressChange::AccountGone || waiting_.contains(authorised.name)) cache_.Forget(authorised.name);
   else Remember(authorised);
-  return change;
+  return outcome.change;
+}
+
+// Once the update is committed: its addresses take the place of any that wait for the same families,
+// and those beyond the budget wait.
+void AccountStore::Wait(const Account& authorised, const std::vector<std::string>& addresses,
+                        const std::vector<std::string>& waiting, std::int64_t time) {
+  const auto found = waiting_.find(authorised.name);
+  if (found != waiting_.end()) {
+    for (const std::string& address : addresses) found->second.addressByFamily.erase(IsIpv6(RecordForm(address)));
+    found->second.updated = time;
+    if (found->second.addressByFamily.empty()) waiting_.erase(found);
+  }
+  if (waiting.empty()) return;
+  WaitingChange& change = waiting_[authorised.name];
+  change.authorised = authorised;
+  change.updated = time;
+  for (const std::string& address : waiting) change.addressByFamily[IsIpv6(RecordForm(address))] = address;
 }
 
 void AccountStore::Remember(const Account& authorised) {
@@ -251,7 +268,7 @@ std::size_t AccountStore::WarmUp() {
 
 void AccountStore::Announce(const std::string& name) {
   cache_.Forget(name);
-  db_->Query("INSERT INTO ddns_changes (account, at) VALUES ($1, $2)", {name, std::to_string(wallClock_())});
+  db_->Query("INSERT INTO ddns_changes (account, at) VALUES ($1, " + databaseNow_ + ")", {name});
 }
 
 void AccountStore::NoteSeen(const Account& authorised, const std::string& from, std::int64_t time) {
@@ -277,12 +294,13 @@ void AccountStore::WriteSeen() {
 
 void AccountStore::FollowChanges() {
   const std::lock_guard lock(mutex_);
-  const std::int64_t now = wallClock_();
-  for (const SqlRow& row : db_->Query("SELECT DISTINCT account FROM ddns_changes WHERE at >= $1",
-                                      {std::to_string(now - kChangesFollowedSeconds)}))
+  // By the database's clock, which every instance shares, whatever their own clocks say.
+  for (const SqlRow& row : db_->Query("SELECT DISTINCT account FROM ddns_changes WHERE at >= " + databaseNow_ + " - $1",
+                                      {std::to_string(kChangesFollowedSeconds)}))
     cache_.Forget(row.at(0));
+  const std::int64_t now = wallClock_();
   if (now - prunedAt_ >= kChangesKeptSeconds) {
-    db_->Query("DELETE FROM ddns_changes WHERE at < $1", {std::to_string(now - kChangesKeptSeconds)});
+    db_->Query("DELETE FROM ddns_changes WHERE at < " + databaseNow_ + " - $1", {std::to_string(kChangesKeptSeconds)});
     prunedAt_ = now;
   }
 }
@@ -347,34 +365,35 @@ void AccountStore::BumpSerial() {
       db_->Query("UPDATE records SET content = $1 WHERE id = $2", {*next, row.at(0)});
 }
 
+// Within the change's transaction. A rise clears what was owed: every change committed before it is
+// covered. Otherwise the change is owed a rise; on PostgreSQL that write waits for a rise under way
+// elsewhere to commit, so an owed change is never taken for covered by a rise that came before it.
 void AccountStore::RaiseSerial() {
-  const std::int64_t now = wallClock_();
-  const bool raised = !db_->Query("UPDATE ddns_serial SET raised = $1 WHERE zone = $2 AND raised < $1 RETURNING zone",
-                                  {std::to_string(now), zone_})
-                           .empty();
-  if (raised) {
+  const std::string now = std::to_string(wallClock_());
+  if (!db_->Query("UPDATE ddns_serial SET raised = $1, owed = 0 WHERE zone = $2 AND raised < $1 RETURNING zone",
+                  {now, zone_})
+           .empty())
     BumpSerial();
-    serialOwed_.reset();  // every change made before is covered
-  } else {
-    serialOwed_ = now;
-  }
+  else
+    db_->Query("UPDATE ddns_serial SET owed = 1 WHERE zone = $1", {zone_});
 }
 
+// What any instance owed, in a later second. The flag is in the database: a restart or a failed
+// transaction loses nothing, and whichever instance comes first raises it.
 void AccountStore::CatchUpSerial() {
-  if (!serialOwed_ || wallClock_() <= *serialOwed_) return;
-  const std::int64_t owed = *serialOwed_;
   InTransaction([&] {
-    RaiseSerial();
-    // Not raised by us: another instance did this second, after our change.
-    const auto raised = db_->Query("SELECT raised FROM ddns_serial WHERE zone = $1", {zone_});
-    if (serialOwed_ && !raised.empty() && std::stoll(raised.front().at(0)) > owed) serialOwed_.reset();
+    if (!db_->Query("UPDATE ddns_serial SET raised = $1, owed = 0 WHERE zone = $2 AND owed = 1 AND raised < $1"
+                    " RETURNING zone",
+                    {std::to_string(wallClock_()), zone_})
+             .empty())
+      BumpSerial();
     return true;
   });
 }
 
-void AccountStore::WriteWaitingRecords() {
+void AccountStore::WriteWaitingRecords(bool all) {
   for (auto change = waiting_.begin(); change != waiting_.end();) {
-    if (!recordChanges_.TakeAll({change->first}, TokenBuckets::Clock::now())) {
+    if (!all && !recordChanges_.TakeAll({change->first}, TokenBuckets::Clock::now())) {
       ++change;
       continue;
     }
@@ -401,8 +420,14 @@ void AccountStore::WriteWaitingRecords() {
 void AccountStore::CatchUp() {
   const std::lock_guard lock(mutex_);
   WriteSeen();
-  WriteWaitingRecords();
+  WriteWaitingRecords(false);
   CatchUpSerial();
+}
+
+void AccountStore::Flush() {
+  const std::lock_guard lock(mutex_);
+  WriteSeen();
+  WriteWaitingRecords(true);  // their clients were told "changed"; the serial owed is in the database
 }
 
 std::size_t AccountStore::WaitingChanges() {

@@ -73,6 +73,10 @@ class AccountStore {
   void CatchUp();
   // Record changes waiting for their account's budget.
   std::size_t WaitingChanges();
+  // Before the service ends: writes what checks from memory noted and every waiting record change,
+  // whatever the budget (their clients were told "changed"). A serial still owed is raised by the
+  // next start, or by another instance.
+  void Flush();
 
   // The account as the last read or change left it, when it is in memory.
   std::optional<CachedAccount> Cached(const std::string& name) const { return cache_.Get(name); }
@@ -100,7 +104,9 @@ class AccountStore {
   // Raises the serial unless it was raised this second already; then CatchUp does.
   void RaiseSerial();
   void CatchUpSerial();
-  void WriteWaitingRecords();
+  void WriteWaitingRecords(bool all);
+  void Wait(const Account& authorised, const std::vector<std::string>& addresses,
+            const std::vector<std::string>& waiting, std::int64_t time);
   void WriteSeen();
   // Tells every instance (through the change feed) that the account changed.
   void Announce(const std::string& name);
@@ -116,7 +122,7 @@ class AccountStore {
   std::string zoneId_;
   std::mutex mutex_;  // one statement at a time on the one connection
   std::function<std::int64_t()> wallClock_;
-  std::optional<std::int64_t> serialOwed_;  // the second of the last change the serial does not cover
+  std::string databaseNow_;  // SQL for the database's clock, in seconds
   // Record changes waiting for their account's budget: one address a family, for the account as it
   // was authorised and last updated here.
   struct WaitingChange {

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <optional>
+#include <string_view>
 
 #include "BuildConfig.h"
 #include "ddns/Base64.h"
@@ -15,21 +18,37 @@ namespace {
 
 // A signed build is a few megabytes; nothing larger is served.
 constexpr std::uintmax_t kMaxBuildBytes = 64 * 1024 * 1024 + 88;
+// The repository's files: its indexes and the packages, each at most this large.
+constexpr std::uintmax_t kMaxRepositoryFileBytes = 256 * 1024 * 1024;
+constexpr std::size_t kMaxRepositoryPathBytes = 512;
 
-// The build of that version, opened for sending; nothing when there is none to serve.
-std::shared_ptr<const ReplyFile> OpenBuild(const std::string& folder, const std::string& version) {
-  // Versions are digits and dots: nothing else may reach the file system.
-  if (version.empty() || version.find_first_not_of("0123456789.") != std::string::npos) return nullptr;
-  const std::string file = folder + "/hostwarden" + version;
+// A regular file, opened for sending; nothing when it is missing, not a regular file (a folder is
+// never listed) or larger than `maxBytes`.
+std::shared_ptr<const ReplyFile> OpenServable(const std::string& file, std::uintmax_t maxBytes) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO there never blocks
   if (fd < 0) return nullptr;
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-      static_cast<std::uintmax_t>(status.st_size) > kMaxBuildBytes) {
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || static_cast<std::uintmax_t>(status.st_size) > maxBytes) {
     ::close(fd);
     return nullptr;
   }
   return std::make_shared<const ReplyFile>(fd, static_cast<std::uint64_t>(status.st_size));
+}
+
+// Whether a path inside the repository may reach the file system: names of letters, digits and
+// ".+_~-" joined by "/", none empty or starting with a dot (so no ".." and no hidden file).
+bool IsRepositoryPath(const std::string& path) {
+  if (path.empty() || path.size() > kMaxRepositoryPathBytes) return false;
+  for (std::size_t start = 0; start <= path.size();) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    const std::string_view name = std::string_view(path).substr(start, end - start);
+    if (name.empty() || name.front() == '.') return false;
+    for (const char c : name)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && std::string_view(".+_~-").find(c) == std::string_view::npos)
+        return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 // "Basic <base64 of user:password>" as user and password; empty ones for anything else.
@@ -70,6 +89,14 @@ Response Endpoints::Answer(const Request& request) const {
   if (request.path == "/") return {200, version_};
   if (request.path == "/nic/update") return Dyndns2(request);
   if (request.path.starts_with("/hostwarden")) return Build(request.path.substr(11));
+  if (request.path.starts_with("/apt/") && !options_.aptFolder.empty()) return RepositoryFile(request.path.substr(5));
+  return {404, "Not Found"};
+}
+
+Response Endpoints::RepositoryFile(const std::string& path) const {
+  if (IsRepositoryPath(path))
+    if (auto file = OpenServable(options_.aptFolder + "/" + path, kMaxRepositoryFileBytes))
+      return {200, {}, "application/octet-stream", std::move(file)};
   return {404, "Not Found"};
 }
 
@@ -121,7 +148,10 @@ Response Endpoints::Dyndns2(const Request& request) const {
 }
 
 Response Endpoints::Build(const std::string& version) const {
-  if (auto build = OpenBuild(options_.buildsFolder, version)) return {200, {}, "application/octet-stream", std::move(build)};
+  // Versions are digits and dots: nothing else may reach the file system.
+  if (version.empty() || version.find_first_not_of("0123456789.") != std::string::npos) return {404, "No such build"};
+  if (auto build = OpenServable(options_.buildsFolder + "/hostwarden" + version, kMaxBuildBytes))
+    return {200, {}, "application/octet-stream", std::move(build)};
   return {404, "No such build"};
 }
 

@@ -64,8 +64,9 @@ class Responder {
   virtual std::string ClientOf(const Request& request) const { return request.peer; }
 };
 
-// The service's endpoints: "/now.php", "/", "/hostwarden<version>", "/nic/update" by GET, and the
-// posts "/sj.php", "/fo.php", "/lk.php"; anything else 404.
+// The service's endpoints: "/now.php", "/", "/hostwarden<version>", "/nic/update" and, with an apt
+// repository's folder, "/apt/<path>" by GET, and the posts "/sj.php", "/fo.php", "/lk.php";
+// anything else 404.
 class Endpoints : public Responder {
  public:
   Endpoints(Exchange& exchange, const ServiceClock& clock, const ServiceOptions& options);
@@ -83,6 +84,7 @@ class Endpoints : public Responder {
   Response Post(const Request& request) const;
   Response Dyndns2(const Request& request) const;
   Response Build(const std::string& version) const;
+  Response RepositoryFile(const std::string& path) const;
 
   Exchange& exchange_;
   const ServiceClock& clock_;

@@ -87,6 +87,13 @@ Verdict Exchange::Verify(std::optional<Account>& account, const std::string& nam
   return Verdict::Right;
 }
 
+std::optional<Account> Exchange::FindAccount(const std::string& name) {
+  // A name no account can have is never looked up: it is unknown (and costs what a known one does),
+  // whatever bytes it holds, so no client text reaches a query that a database might refuse.
+  if (!IsValidAccountName(name)) return std::nullopt;
+  return accounts_.Find(name);
+}
+
 bool Exchange::NeedsSlowHash(const std::string& path, const std::string& body) {
   if (path == "/sj.php") return true;
   const auto fields = DecodeEnvelope(body);
@@ -94,7 +101,7 @@ bool Exchange::NeedsSlowHash(const std::string& path, const std::string& body) {
 }
 
 bool Exchange::Dyndns2NeedsSlowHash(const std::string& user, const std::string& password) {
-  const auto account = accounts_.Find(user);
+  const auto account = FindAccount(user);
   return !account || !verified_.Matches(account->verifiedDigest, account->passwordHash, password);
 }
 
@@ -121,7 +128,7 @@ std::optional<std::string> Exchange::Register(const Query& query) {
 std::optional<Exchange::Lookup> Exchange::Authorize(const Query& query) {
   const auto fields = DecodeEnvelope(query.body);
   if (!fields) return std::nullopt;
-  auto account = accounts_.Find(fields->name);
+  auto account = FindAccount(fields->name);
   const Verdict verdict = Verify(account, fields->name, fields->password, query.address);
   if (verdict == Verdict::Limited) return Lookup{std::nullopt, "!!"};
   if (!account) return Lookup{std::nullopt, "@@"};
@@ -166,7 +173,7 @@ std::string Exchange::Dyndns2Update(const std::string& user, const std::string& 
                                     const std::vector<std::string>& addresses, const std::string& client,
                                     std::int64_t now) {
   if (hostName.empty()) return "notfqdn";
-  auto account = accounts_.Find(user);
+  auto account = FindAccount(user);
   if (Verify(account, user, password, client) != Verdict::Right) return "badauth";
   if (hostName != accounts_.HostName(account->name)) return "nohost";
   std::string applied;

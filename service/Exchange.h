@@ -75,6 +75,7 @@ class Exchange {
     std::string refusal;  // when there is no account: the reply that says why
   };
   std::optional<Lookup> Authorize(const Query& query);
+  std::optional<Account> FindAccount(const std::string& name);
   std::string HashPassword(const std::string& password);
   // The password against the account's verified digest, else (within the failure limits) against its
   // slow hash; for a name without an account, against a stand-in hash, so that an unknown name costs

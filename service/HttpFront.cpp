@@ -135,11 +135,13 @@ void EndDownload(void* context) {
   delete download;
 }
 
-// The reply for a build; nothing (and a 503 instead) when too many are being sent already.
-MHD_Response* DownloadReply(HttpFront& front, MHD_Connection* connection, const Response& response) {
+// The reply for a file, counted for the client `shareKey`; nothing (and a 503 instead) when too many
+// are being sent already.
+MHD_Response* DownloadReply(HttpFront& front, MHD_Connection* connection, const Response& response,
+                            const std::string& shareKey) {
   HttpFront::Connection* state = StateOf(connection);
-  if (!state || !front.downloadShares().Take(state->shareKey)) return nullptr;
-  auto* download = new Download{&front, response.file, state, state->shareKey};
+  if (!state || !front.downloadShares().Take(shareKey)) return nullptr;
+  auto* download = new Download{&front, response.file, state, shareKey};
   constexpr std::size_t kBlockBytes = 32 * 1024;
   MHD_Response* reply =
       MHD_create_response_from_callback(response.file->size, kBlockBytes, &ReadDownload, download, &EndDownload);
@@ -152,8 +154,12 @@ MHD_Response* DownloadReply(HttpFront& front, MHD_Connection* connection, const 
   return reply;
 }
 
-MHD_Result Send(HttpFront& front, MHD_Connection* connection, const Response& response, bool close) {
-  MHD_Response* reply = response.file ? DownloadReply(front, connection, response) : nullptr;
+// `client`: the key the forwarded client counts under behind the trusted proxy; empty: the connection's.
+MHD_Result Send(HttpFront& front, MHD_Connection* connection, const Response& response, bool close,
+                const std::string& client = {}) {
+  const HttpFront::Connection* state = StateOf(connection);
+  const std::string shareKey = !client.empty() || !state ? client : state->shareKey;
+  MHD_Response* reply = response.file ? DownloadReply(front, connection, response, shareKey) : nullptr;
   if (response.file && !reply) return Send(front, connection, {503, "Too many downloads at once"}, true);
   if (!reply)
     reply = MHD_create_response_from_buffer(response.body.size(), const_cast<char*>(response.body.data()),
@@ -195,6 +201,28 @@ std::optional<Response> RefusedHead(HttpFront& front, MHD_Connection* connection
   return std::nullopt;
 }
 
+// The responder's answer. A failure of its own (the database gone for a moment, say) is a 503 and a
+// line in the log, never the end of the service: the workers and the front's threads catch nothing
+// else.
+Response AnswerOf(const Responder& responder, const Request& request) {
+  try {
+    return responder.Answer(request);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "hostwarden-service: %s %s: %s\n", LogSafe(request.method).c_str(),
+                 LogSafe(request.path).c_str(), LogSafe(failure.what()).c_str());
+    return {503, "Service Unavailable"};
+  }
+}
+
+// Whether answering may take a slow hash; when even that cannot be told, it is taken to.
+bool SlowToAnswer(const Responder& responder, const Request& request) {
+  try {
+    return responder.Slow(request);
+  } catch (const std::exception&) {
+    return true;
+  }
+}
+
 // The head is in: checked against its bounds and read into the request.
 std::unique_ptr<InFlight> BeginExchange(HttpFront& front, MHD_Connection* connection, const char* url,
                                         const char* method) {
@@ -223,7 +251,7 @@ MHD_Result Finish(HttpFront& front, MHD_Connection* connection, const InFlight& 
   Log(front.responder().ClientOf(request), request, response);
   if (front.metrics())
     front.metrics()->Count(request.method, request.path, response.status, response.body, Clock::now() - exchange.headIn);
-  return Send(front, connection, response, response.status == 400);
+  return Send(front, connection, response, response.status == 400, exchange.proxiedKey);
 }
 
 MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url, const char* method,
@@ -251,7 +279,7 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
   if (HttpFront::Connection* state = StateOf(connection)) state->answered = true;
   const Request& request = exchange->request;
   if (exchange->ready) return Finish(front, connection, *exchange, *exchange->ready);
-  if (!front.responder().UsesStore(request)) return Finish(front, connection, *exchange, front.responder().Answer(request));
+  if (!front.responder().UsesStore(request)) return Finish(front, connection, *exchange, AnswerOf(front.responder(), request));
   if (auto atOnce = front.responder().AnswerAtOnce(request)) return Finish(front, connection, *exchange, *atOnce);
   // An answer from the accounts: the connection waits, suspended, while a worker makes it (a quick
   // one, or, when a slow hash is needed, one of those that wait for it), then comes back here.
@@ -264,11 +292,11 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
     front.Resumed(daemon);  // only now may a retired daemon be stopped
   };
   const auto answer = [&front, exchange, resume] {
-    resume(front.Closing() ? Response{503, "Service Unavailable"} : front.responder().Answer(exchange->request));
+    resume(front.Closing() ? Response{503, "Service Unavailable"} : AnswerOf(front.responder(), exchange->request));
   };
   const auto busy = [resume] { resume(Response{503, "Service Unavailable"}); };
   const bool taken = front.Defer(WorkLane::Quick, [&front, exchange, answer, busy] {
-    if (front.Closing() || !front.responder().Slow(exchange->request)) return answer();
+    if (front.Closing() || !SlowToAnswer(front.responder(), exchange->request)) return answer();
     if (!front.Defer(WorkLane::Slow, answer)) busy();
   });
   if (!taken) busy();

@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     }
     front.Stop();
     metricsFront.Stop();
-    accounts.CatchUp();  // what the last checks from memory noted
+    accounts.Flush();
     return 0;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "hostwarden-service: %s\n", failure.what());

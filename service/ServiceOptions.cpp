@@ -39,7 +39,7 @@ std::optional<ServiceOptions> ParseServiceOptions(const std::vector<std::string>
       {"--port-file", &options.portFile},     {"--database", &options.database},
       {"--pdns-schema", &options.pdnsSchema}, {"--domain-suffix", &options.domainSuffix},
       {"--clock-start", &options.clockStart}, {"--offer-version", &options.offerVersion},
-      {"--builds", &options.buildsFolder},    {"--trusted-proxy", &options.trustedProxy},
+      {"--builds", &options.buildsFolder},    {"--apt", &options.aptFolder},    {"--trusted-proxy", &options.trustedProxy},
       {"--metrics-port-file", &options.metricsPortFile}, {"--tls-cert", &options.tlsCertificate},
       {"--tls-key", &options.tlsKey},         {"--key-file", &options.keyFile},
   };
@@ -97,7 +97,7 @@ std::string DefaultKeyFile(const std::string& database) {
 std::string ServiceUsage() {
   return "usage: hostwarden-service [--listen HOST:PORT] [--port-file FILE] [--database sqlite:FILE|POSTGRESQL]\n"
          "       [--key-file FILE] [--pdns-schema FILE] [--domain-suffix .ZONE] [--clock-start 'YYYY-MM-DD HH:MM:SS']\n"
-         "       [--offer-version A.B.C.D] [--builds FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n"
+         "       [--offer-version A.B.C.D] [--builds FOLDER] [--apt FOLDER] [--trusted-proxy ADDRESS] [--adopt-zone]\n"
          "       [--max-per-address N] [--metrics-listen HOST:PORT|none] [--metrics-port-file FILE]\n"
          "       [--tls-cert FILE --tls-key FILE] [--reload-drain SECONDS] [--record-changes N]\n";
 }

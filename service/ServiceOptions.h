@@ -17,6 +17,7 @@ struct ServiceOptions {
   std::string clockStart;    // empty: the real time
   std::string offerVersion;  // empty: this project's version
   std::string buildsFolder = "builds";
+  std::string aptFolder;  // an apt repository served under /apt/; empty: none
   std::string trustedProxy;  // a reverse proxy whose X-Forwarded-For is believed
   bool adoptZone = false;
   unsigned perAddress = 64;  // connections at once from one client address

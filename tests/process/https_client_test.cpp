@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,7 +19,9 @@
 #include "common/AppError.h"
 #include "ddns/Envelope.h"
 #include "ddns/HttpClient.h"
+#include "fixtures/ChildProcess.h"
 #include "fixtures/RunningService.h"
+#include "fixtures/TempDir.h"
 #include "fixtures/TestCertificates.h"
 #include "update/Download.h"
 
@@ -147,6 +150,64 @@ TEST(HttpsClient, APlainServiceFailsTheHandshake) {
   hw::HttpClient client;
   EXPECT_EQ(Outcome([&] { return client.Get(HttpsUrl("127.0.0.1", service->port(), "/now.php")); }),
             "TLS handshake failed: wrong version number");
+}
+
+// A TLS server that answers every connection with `reply` and then drops it without TLS's own
+// farewell (no close_notify), as a server cut off midway would.
+class CuttingTlsServer {
+ public:
+  CuttingTlsServer(const IssuedCertificate& served, const std::string& reply) {
+    folder_.Write("reply", reply);
+    const std::string script =
+        "import socket, ssl, sys\n"
+        "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+        "context.load_cert_chain(sys.argv[1], sys.argv[2])\n"
+        "listener = socket.create_server(('127.0.0.1', 0))\n"
+        "open('port', 'w').write('%d\\n' % listener.getsockname()[1])\n"
+        "reply = open('reply', 'rb').read()\n"
+        "while True:\n"
+        "    raw, _ = listener.accept()\n"
+        "    try:\n"
+        "        tls = context.wrap_socket(raw, server_side=True)\n"
+        "        tls.recv(65536)\n"
+        "        tls.sendall(reply)\n"
+        "        tls.shutdown(socket.SHUT_RDWR)  # the socket's own end: no close_notify\n"
+        "        tls.close()\n"
+        "    except OSError:\n"
+        "        raw.close()\n";
+    process_ = std::make_unique<hwtest::ChildProcess>(
+        "/usr/bin/python3", folder_.path(), std::map<std::string, std::string>{},
+        std::vector<std::string>{"-c", script, served.certificate, served.key}, folder_.File("server.log"));
+    if (!hwtest::WaitUntil([&] { return hwtest::ReadFileText(folder_.File("port")).ends_with("\n"); },
+                           std::chrono::seconds(30)))
+      throw std::runtime_error("the TLS server did not start: " + hwtest::ReadFileText(folder_.File("server.log")));
+    port_ = std::stoi(hwtest::ReadFileText(folder_.File("port")));
+  }
+  int port() const { return port_; }
+
+ private:
+  hwtest::TempDir folder_;
+  std::unique_ptr<hwtest::ChildProcess> process_;
+  int port_ = 0;
+};
+
+// A reply cut short is a failure over TLS as over plain TCP, also when the server leaves without
+// TLS's farewell: a body shorter than its length, chunks without the last one.
+TEST(HttpsClient, AReplyCutShortFails) {
+  const IssuedCertificate served = Shared().trusted.Issue("cutting", "IP:127.0.0.1");
+  ASSERT_TRUE(served.made);
+  const std::pair<const char*, std::string> cases[] = {
+      {"shorter than its length", "HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\n##alice.hostwarden.test now"},
+      {"no last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n##\r\n"},
+  };
+  for (const auto& [what, reply] : cases) {
+    CuttingTlsServer server(served, reply);
+    hw::HttpClient client;
+    const std::string url = HttpsUrl("127.0.0.1", server.port(), "/sj.php");
+    EXPECT_EQ(Outcome([&] { return client.Post(url, hw::BuildEnvelope("alice", "secret1", kMachine)); }),
+              "Connection Closed Gracefully.")
+        << what;
+  }
 }
 
 // The same requests leave and keep their connections over TLS as over plain TCP: a GET goes on the

@@ -186,7 +186,7 @@ TEST_F(ServiceFront, OneAddressHoldsAtMostItsShare) {
 }
 
 // The trusted proxy speaks for many clients: its own connections are not held to one client's share,
-// while the requests it forwards count for the client each names.
+// while the requests (and the downloads) it forwards count for the client each names.
 TEST(ServiceProxy, TheProxyIsExemptAndItsClientsHoldTheirShares) {
   hwtest::TempDir data;
   RunningService service("sqlite:" + data.File("dns.db"), {"--max-per-address", "4", "--trusted-proxy", "127.0.6.9"});
@@ -211,6 +211,16 @@ TEST(ServiceProxy, TheProxyIsExemptAndItsClientsHoldTheirShares) {
   RawConnection other(service.port(), "127.0.6.9");
   other.Send("GET /now.php HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 198.51.100.2\r\nConnection: close\r\n\r\n");
   EXPECT_TRUE(other.ReadUntilClosed(30s).value_or("").starts_with("HTTP/1.1 200 ")) << "another client, same proxy";
+  // Downloads count for the clients the proxy names: three clients, three builds at once.
+  std::filesystem::create_directories(service.folder().File("builds"));
+  service.folder().Write("builds/hostwarden1.3.0.1", std::string(4 * 1024 * 1024, 'b'));
+  std::vector<std::unique_ptr<RawConnection>> downloads;
+  for (int client = 3; client <= 5; ++client) {
+    downloads.push_back(std::make_unique<RawConnection>(service.port(), "127.0.6.9", 4096));
+    downloads.back()->Send("GET /hostwarden1.3.0.1 HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 198.51.100." +
+                           std::to_string(client) + "\r\n\r\n");
+  }
+  for (auto& download : downloads) EXPECT_EQ(download->ReadSome(12, 30s), "HTTP/1.1 200");
 }
 
 // Builds are sent from the file as the client takes them: readers that take nothing hold no copy

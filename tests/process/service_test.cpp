@@ -370,6 +370,18 @@ TEST(ServiceDns, OnPostgresql) {
                           "--gpgsql-user=" + fields["user"], "--gpgsql-dbname=" + fields["dbname"]}});
 }
 
+// Names of any bytes, which a PostgreSQL database in UTF-8 refuses to compare, are unknown names like
+// any other (and cost what a known one does): answered, and the service answers on.
+TEST(ServiceDns, NamesOfAnyBytesAreUnknownOnPostgresql) {
+  HW_TEST_POSTGRES_OR_SKIP(server);
+  const hwtest::ScratchDatabase scratch(server, "hw_any_bytes_");
+  RunningService service(scratch.connection());
+  const std::string name("\xff\xfe-not-utf8", 13);
+  EXPECT_EQ(Post(service, "/fo.php", name, "secret1", kMachine), "@@");
+  EXPECT_EQ(Dyndns2From(service.port(), "127.0.0.1", name, "secret1", "hostname=x.hostwarden.test"), "badauth");
+  EXPECT_EQ(Post(service, "/sj.php", "nina", "secret1", kMachine).substr(0, 2), "##") << "the service answers on";
+}
+
 // Two instances of the service and two PowerDNS servers on one PostgreSQL database: a change made
 // through either instance shows in both DNS servers at once, and raises the serial.
 TEST(ServiceDns, TwoInstancesAndTwoDnsServersOnOnePostgresqlDatabase) {

@@ -328,4 +328,22 @@ TEST_F(TwoInstances, SimultaneousChangesNeitherFailNorGoUncovered) {
   EXPECT_EQ(Serial(), serial + 3) << "nothing owed";
 }
 
+// What one instance owes, another may raise: the debt is in the database, not in the memory of the
+// instance that made the change, and no instance's clock decides for another.
+TEST_F(TwoInstances, AnotherInstanceRaisesWhatOneOwed) {
+  std::atomic<std::int64_t> behind{now_ - 2};  // the second instance's clock is two seconds late
+  second_->UseClock([&] { return behind.load(); });
+  ASSERT_TRUE(first_->Create(AccountNamed("early")));
+  const std::uint64_t serial = Serial();
+  ASSERT_TRUE(second_->Create(AccountNamed("late")));
+  EXPECT_EQ(Serial(), serial) << "the late clock cannot raise it past the first instance's rise";
+  ++now_;
+  first_->CatchUp();
+  EXPECT_EQ(Serial(), serial + 1) << "the first instance raises what the second owed";
+  second_.reset();  // a restart loses nothing either: the debt was settled in the database
+  ++now_;
+  first_->CatchUp();
+  EXPECT_EQ(Serial(), serial + 1);
+}
+
 }  // namespace

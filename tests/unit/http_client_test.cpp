@@ -182,7 +182,6 @@ std::string HeaderLineOf(std::size_t length) { return "X-Pad: " + std::string(le
 TEST(HttpWire, ReplyBodiesAccepted) {
   const ReplyCase cases[] = {
       {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", "hello"},
-      {"short body before close", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhel", "hel"},
       {"no length: read to close", "HTTP/1.0 200 OK\r\n\r\nuntil the end", "until the end"},
       // The connection stays open after these: a client that read a body would wait in vain.
       {"length 0", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "", true},
@@ -221,6 +220,14 @@ TEST(HttpWire, FailuresCarryTheirExactMessages) {
       {"close before the status line", "HTTP/1.1 20", "Connection Closed Gracefully."},
       {"nothing at all", "", "Connection Closed Gracefully."},
       {"close inside the head", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", "Undefined situation"},
+      // A reply cut short is never taken whole: a cut registration reply would store an account.
+      {"a body shorter than its length", "HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\n##alice.hostwarden.test n",
+       "Connection Closed Gracefully."},
+      {"chunks without the last one", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n",
+       "Connection Closed Gracefully."},
+      {"a chunk cut short", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n9\r\nWiki", "Connection Closed Gracefully."},
+      {"an error body cut short keeps its status line", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot",
+       "HTTP/1.1 404 Not Found"},
   };
   for (const ReplyCase& c : cases) EXPECT_EQ(OutcomeOf(c), c.result) << c.what;
 }
@@ -419,6 +426,30 @@ TEST(HttpWaiting, TricklingReplyStillPumps) {
   fake.Enqueue(Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n").ThenEndlessly("x", 20));
   hw::HttpClient client([] { throw hw::TransportError("pumped"); });
   EXPECT_EQ(FailureOf(client, fake.url("/now.php")), "pumped");
+}
+
+// A send that cannot go on (the service takes nothing: the socket's buffer is full) waits as a
+// read does: the windows are served meanwhile, and the exchange's bound ends it.
+TEST(HttpWaiting, AStalledSendPumpsAndIsBounded) {
+  int ends[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends), 0);
+  const std::string filler(65536, 'x');
+  while (::send(ends[0], filler.data(), filler.size(), MSG_NOSIGNAL) > 0) {
+  }
+  int pumped = 0;
+  hw::HttpClient client([&] { ++pumped; });
+  hw::HttpLimits limits;
+  limits.exchangeMs = 700;
+  client.SetLimits(limits);
+  client.SetConnector([&](const std::string&, int) { return ends[0]; });
+  try {
+    client.Post("http://service.test:17861/fo.php", "a=VEVw");
+    ADD_FAILURE() << "a send into a full buffer went through";
+  } catch (const hw::TransportError& error) {
+    EXPECT_EQ(error.Message(), "Read Timeout");
+  }
+  EXPECT_GE(pumped, 1);
+  ::close(ends[1]);
 }
 
 // A trickle, or interim replies without end, cannot hold a request for longer than its overall bound.
