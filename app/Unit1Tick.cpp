@@ -21,6 +21,7 @@
 #include "update/Download.h"
 #include "update/TrustedKey.h"
 #include "update/UpdateFiles.h"
+#include "update/PackageSource.h"
 #include "update/UpdateFolder.h"
 #include "update/Version.h"
 
@@ -141,7 +142,8 @@ bool TForm1::StartUpdater() {
 bool TForm1::MayUpdateHere(const std::string& version) {
   const char* why = nullptr;
   switch (UpdateFolderAccess(".")) {
-    case FolderAccess::NotWritable: why = "29"; break;  // installed: the package manager's to update
+    // Installed: the package manager's to update, by "sudo apt upgrade" once the repository is a source.
+    case FolderAccess::NotWritable: why = RepositoryConfigured() ? "34" : "29"; break;
     case FolderAccess::WritableByOthers: why = "31"; break;
     case FolderAccess::OwnAndWritable: break;
   }

@@ -12,6 +12,7 @@
 #include "lifetime/ServerClock.h"
 #include "platform/TestSwitches.h"
 #include "settings/SettingsStore.h"
+#include "update/PackageSource.h"
 
 namespace hw {
 namespace {
@@ -47,7 +48,7 @@ bool DaemonKeeper::HandOffUpdate(const std::string& offered) {
   const std::string version = OfferedVersion(offered);
   if (offered_.Contains(version)) return false;
   offered_.Add(version);
-  AddLogLine(LogStamp() + " " + GetLangStr("29", version));
+  AddLogLine(LogStamp() + " " + GetLangStr(RepositoryConfigured() ? "34" : "29", version));
   return false;
 }
 

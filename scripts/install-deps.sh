@@ -16,7 +16,7 @@ packages=(
   locales fonts-dejavu-core fonts-liberation fonts-wqy-microhei
   xvfb openbox trayer xdotool x11-utils x11-xserver-utils imagemagick openssl curl iproute2 util-linux strace
   appstream dbus dbus-x11 libglib2.0-bin python3-dbus-next jq xfce4-panel sway waybar xwayland qt6-wayland grim libxcb1-dev
-  haproxy nginx-light wrk
+  haproxy nginx-light wrk apt-utils gnupg
 )
 # The packages that bring a server of their own, each with the unit it enables.
 server_packages=(pdns-server:pdns.service haproxy:haproxy.service nginx-light:nginx.service)

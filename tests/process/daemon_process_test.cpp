@@ -137,6 +137,17 @@ TEST_F(Daemon, SpeaksToAnHttpsServiceAndLogsACertificateItRefuses) {
       << ReadFileText(scratch_.File("output"));
 }
 
+// Installed with the project's repository as an apt source, the daemon says how to upgrade.
+TEST_F(Daemon, ANewerVersionNamesTheUpgradeWhenTheRepositoryIsASource) {
+  StoreAccount("alice", "secret");
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "##203.0.113.9abcdefg"}) service_.Enqueue(Reply::Ok(reply));
+  for (const char* reply : {kBeforeClosing, kBeforeClosing, "1.3.0.9", "##203.0.113.9abcdefg"})
+    service_.Enqueue(Reply::Ok(reply));
+  const std::string source = scratch_.Write("hostwarden.sources", "Types: deb\n");
+  const Ended run = RunToEnd({}, {}, {{"HOSTWARDEN_TEST_TICKS", "1"}, {"HOSTWARDEN_TEST_APT_SOURCE", source}});
+  EXPECT_EQ(Count(run.output, "Version 1.3.0.9 is available; install it with \"sudo apt upgrade\"."), 1u) << run.output;
+}
+
 TEST_F(Daemon, TicksSendTheClientsRequestsInOrderAndStatusShowsTheLastReply) {
   StoreAccount("alice", "secret");
   const std::string envelope = hw::BuildEnvelope("alice", "secret", machine_);

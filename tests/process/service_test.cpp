@@ -161,6 +161,33 @@ TEST_F(Service, ClockVersionAndBuilds) {
   EXPECT_EQ(Get(service, "/hostwarden..%2Fport"), "HTTP/1.1 404 Not Found");
 }
 
+// An apt repository's folder is served under /apt/ as apt asks for it: files only, by names of the
+// repository's own kind; no folder listing, nothing outside the folder, no hidden file.
+TEST(ServiceApt, ServesTheRepositoryAndNothingElse) {
+  hwtest::TempDir data, repository;
+  std::filesystem::create_directories(repository.File("dists/stable/main/binary-amd64"));
+  std::filesystem::create_directories(repository.File("pool/main"));
+  repository.Write("dists/stable/InRelease", "signed index");
+  repository.Write("pool/main/hostwarden-daemon_1.3.0.1_amd64.deb", std::string("!<arch>\n\0", 9));
+  repository.Write(".hidden", "secret");
+  data.Write("outside", "secret");
+  RunningService service("sqlite:" + data.File("dns.db"), {"--apt", repository.path()});
+  const std::pair<const char*, std::string> cases[] = {
+      {"/apt/dists/stable/InRelease", "signed index"},
+      {"/apt/pool/main/hostwarden-daemon_1.3.0.1_amd64.deb", std::string("!<arch>\n\0", 9)},
+      {"/apt/dists/stable/Release", "HTTP/1.1 404 Not Found"},
+      {"/apt/dists/", "HTTP/1.1 404 Not Found"},
+      {"/apt/dists/stable", "HTTP/1.1 404 Not Found"},
+      {"/apt/.hidden", "HTTP/1.1 404 Not Found"},
+      {"/apt/../outside", "HTTP/1.1 404 Not Found"},
+      {"/apt/dists/../../outside", "HTTP/1.1 404 Not Found"},
+      {"/apt/dists//stable/InRelease", "HTTP/1.1 404 Not Found"},
+  };
+  for (const auto& [path, expected] : cases) EXPECT_EQ(Get(service, path), expected) << path;
+  RunningService without("sqlite:" + data.File("other.db"));
+  EXPECT_EQ(Get(without, "/apt/dists/stable/InRelease"), "HTTP/1.1 404 Not Found") << "no repository given";
+}
+
 // Standard DDNS clients speak dyndns2: the account's name and password as basic authentication.
 TEST_F(Service, Dyndns2UpdatesFromStandardClients) {
   ASSERT_EQ(Post(service, "/sj.php", "gina", "secret1", kMachine).substr(0, 2), "##");
