@@ -143,7 +143,7 @@ main() {
   check_no_new_servers
 
   # Locales the log-stamp tests format weekdays in.
-  local need_locales=(en_US.UTF-8 de_DE.UTF-8 zh_TW.UTF-8) regen=0 l norm
+  local need_locales=(en_US.UTF-8 de_DE.UTF-8 zh_TW.UTF-8 zh_CN.UTF-8) regen=0 l norm
   for l in "${need_locales[@]}"; do
     norm=$(echo "$l" | sed 's/UTF-8/utf8/')
     if ! locale -a 2>/dev/null | grep -qx "$norm"; then

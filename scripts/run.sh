@@ -33,7 +33,22 @@ cmake --build "$build" --target Hostwarden loader hostwarden-service
 
 source scripts/desktop/session.sh
 tail_pid=
-trap '[ -n "$tail_pid" ] && kill "$tail_pid" 2>/dev/null; stop_everything' EXIT
+shots=
+summary=()
+# Whatever happens, the walk-through ends with its summary and the folder of its screenshots.
+finish() {
+  local status=$?
+  [ -n "$tail_pid" ] && kill "$tail_pid" 2>/dev/null
+  stop_everything
+  if [ -n "$shots" ]; then
+    echo
+    echo "Screenshots: $shots"
+    printf '%s\n' "${summary[@]}"
+    grep -q '^FAILED' <(printf '%s\n' "${summary[@]}") && status=1
+  fi
+  exit "$status"
+}
+trap finish EXIT
 [ "$keep" = 1 ] || rm -f "$state/settings.db" "$state"/dns.db*
 : >"$state/service.log"
 start_service "$build" "$state" 17861 "${clock[@]}"
@@ -48,7 +63,6 @@ fi
 shots="$state/screenshots-$(date +%Y%m%d-%H%M%S)"
 mkdir -p "$shots"
 start_display "$state" || exit 1
-summary=()
 step() {  # step DESCRIPTION COMMAND...: runs it and notes whether it worked
   local what=$1
   shift
@@ -58,7 +72,10 @@ start_client() {
   "$build/bin/Hostwarden" 2>>"$state/client.log" &
   client_pid=$!
 }
-log_has() { grep -q "$1" "$state/client.log"; }
+log_has() { grep -qE "$1" "$state/client.log"; }
+# A check's answer in the log, in whatever language the program writes it: "Host name updated" (text
+# 25 of lang.ini, up to its address) or the service's closing line.
+answered="($(sed -n 's/\r$//; s/^25=\(.*\)%d.*/\1/p' assets/lang.ini | paste -sd'|' -)|has been closed|已經關閉)"
 : >"$state/client.log"
 tail -n +1 -f "$state/client.log" | sed -u 's/^/log: /' &
 tail_pid=$!
@@ -67,12 +84,12 @@ start_client
 if [ "$keep" = 0 ]; then
   step "the registration dialog opened at the first start" wait_for 30 dialog_open
   shot "$shots/registration-dialog.png"
-  register newcomer secret1
+  step "the registration was filled in and sent" register newcomer secret1
   step "the registration succeeded" wait_for 30 has_window Success
   shot "$shots/success-window.png"
-  close_success
+  step "the success window closed" close_success
 fi
-step "the service answered a check" wait_for 60 log_has "Host name updated\|has been closed"
+step "the service answered a check" wait_for 60 log_has "$answered"
 answer=$(ask_dns newcomer.hostwarden.test)
 echo "DNS: newcomer.hostwarden.test -> $answer"
 step "newcomer.hostwarden.test resolves" test "$answer" != NXDOMAIN
@@ -91,6 +108,3 @@ shot "$shots/notice-window.png"
 tray_choose_exit
 wait_for 20 bash -c "! kill -0 $client_pid" || kill "$client_pid"
 
-echo
-echo "Screenshots: $shots"
-printf '%s\n' "${summary[@]}"

@@ -137,13 +137,23 @@ pixel() {
   import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | sed -n '2s/^[^(]*(\([0-9,]*\)).*/\1/p'
 }
 
+# The registration dialog's title in every language of lang.ini (its text 1), as one pattern: the
+# dialog is found whatever language the program chose. The program puts a blank before the text.
+registration_titles() {
+  local lang_ini
+  lang_ini="$(dirname "${BASH_SOURCE[0]}")/../../assets/lang.ini"
+  printf '^ *(%s)$' "$(sed -n 's/\r$//; s/^1=//p' "$lang_ini" | paste -sd'|' -)"
+}
+registration_dialog() { xdotool search --onlyvisible --name "$(registration_titles)" 2>/dev/null | head -n 1; }
+
 # The registration dialog is open.
-dialog_open() { xdotool search --onlyvisible --name "Register a Name" >/dev/null; }
+dialog_open() { [ -n "$(registration_dialog)" ]; }
 
 # register NAME PASSWORD: fills the open registration dialog by keys and sends it.
 register() {
   local dialog
-  dialog=$(xdotool search --onlyvisible --name "Register a Name" | head -n 1)
+  dialog=$(registration_dialog)
+  [ -n "$dialog" ] || return 1
   xdotool windowactivate --sync "$dialog" 2>/dev/null || true
   click_in "$dialog" 196 66  # the name field
   xdotool type --delay 30 "$1"

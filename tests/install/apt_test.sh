@@ -30,7 +30,7 @@ for version in 1.3.0.1 1.3.0.2; do
 done
 debs() { ls "$work/debs-$1"/*.deb; }
 [ "$(debs 1.3.0.1 | wc -l)" = 2 ] || fail "version A: $(debs 1.3.0.1)"
-dpkg-deb -c "$(debs 1.3.0.1 | grep archive)" | grep -q "./etc/apt/sources.list.d/hostwarden.sources$" ||
+dpkg-deb -c "$(debs 1.3.0.1 | grep archive)" | grep "./etc/apt/sources.list.d/hostwarden.sources$" >/dev/null ||
   fail "the repository's package has no source"
 "$source/scripts/publish-apt.sh" "$work/repository" $(debs 1.3.0.1) >/dev/null
 
@@ -80,7 +80,7 @@ apt_ install -y hostwarden-daemon >"$work/install-a.txt" 2>&1 || { cat "$work/in
 grep -qx "URIs: $url" "$root/etc/apt/sources.list.d/hostwarden.sources" || fail "the installed source names another address"
 grep -qx "Signed-By: /usr/share/keyrings/hostwarden-archive-keyring.gpg" "$root/etc/apt/sources.list.d/hostwarden.sources" ||
   fail "the installed source names no keyring"
-in_root dpkg -S /etc/apt/sources.list.d/hostwarden.sources | grep -q '^hostwarden-archive:' || fail "the source is no package's"
+in_root dpkg -S /etc/apt/sources.list.d/hostwarden.sources | grep '^hostwarden-archive:' >/dev/null || fail "the source is no package's"
 
 version() { in_root dpkg-query -W -f='${Version}' hostwarden-daemon; }
 
@@ -102,13 +102,13 @@ grep -q "Hash Sum mismatch\|unexpected size" "$work/upgrade-tampered.txt" ||
 # until the operator removes it.
 "$source/scripts/publish-apt.sh" "$work/repository" "$work"/debs-1.3.0.2/*.deb >/dev/null
 apt_ update >"$work/update-b.txt" 2>&1 || { cat "$work/update-b.txt"; fail "apt-get update (B)"; }
-in_root apt-cache madison hostwarden-daemon | grep -q 1.3.0.1 || fail "A is no longer offered"
+in_root apt-cache madison hostwarden-daemon | grep 1.3.0.1 >/dev/null || fail "A is no longer offered"
 apt_ upgrade -y >"$work/upgrade-b.txt" 2>&1 || { cat "$work/upgrade-b.txt"; fail "apt-get upgrade (B)"; }
 [ "$(version)" = 1.3.0.2 ] || fail "the upgrade left $(version)"
 [ "$(in_root hostwarden-daemon --version)" = "hostwarden-daemon 1.3.0.2" ] || fail "B reports $(in_root hostwarden-daemon --version)"
 "$source/scripts/publish-apt.sh" "$work/repository" --remove hostwarden-daemon 1.3.0.1 >/dev/null
 apt_ update >/dev/null 2>&1 || fail "apt-get update after the removal"
-in_root apt-cache madison hostwarden-daemon | grep -q 1.3.0.1 && fail "A is still offered after its removal"
+in_root apt-cache madison hostwarden-daemon | grep 1.3.0.1 >/dev/null && fail "A is still offered after its removal"
 echo "--- what apt printed in the upgrade to B"
 cat "$work/upgrade-b.txt"
 INSIDE
