@@ -403,7 +403,7 @@ TEST(ServiceDns, NamesOfAnyBytesAreUnknownOnPostgresql) {
   HW_TEST_POSTGRES_OR_SKIP(server);
   const hwtest::ScratchDatabase scratch(server, "hw_any_bytes_");
   RunningService service(scratch.connection());
-  const std::string name("\xff\xfe-not-utf8", 13);
+  const std::string name = std::string("\xff\xfe") + "-not-utf8";
   EXPECT_EQ(Post(service, "/fo.php", name, "secret1", kMachine), "@@");
   EXPECT_EQ(Dyndns2From(service.port(), "127.0.0.1", name, "secret1", "hostname=x.hostwarden.test"), "badauth");
   EXPECT_EQ(Post(service, "/sj.php", "nina", "secret1", kMachine).substr(0, 2), "##") << "the service answers on";
