@@ -88,14 +88,9 @@ AccountStore::AccountStore(std::unique_ptr<SqlDatabase> database, const std::str
 
 void AccountStore::EnsureSchema(const std::string& schemaFile) {
   if (!db_->HasTable("domains")) db_->RunScript(ReadSchema(schemaFile));
-  db_->Query(kAccountsTable);
-  db_->Query(kRecordsTable);
-  db_->Query(kRecordsIndex);
-  db_->Query(kZonesTable);
-  db_->Query(kVerifiedTable);
-  db_->Query(kSerialTable);
-  db_->Query(kChangesTable);
-  db_->Query(kChangesIndex);
+  for (const char* statement : {kAccountsTable, kRecordsTable, kRecordsIndex, kZonesTable, kVerifiedTable, kSerialTable,
+                                kChangesTable, kChangesIndex})
+    db_->Query(statement);
 }
 
 void AccountStore::EnsureZone(bool adopt) {
