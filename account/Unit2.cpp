@@ -11,6 +11,7 @@
 #include "shell/Beep.h"
 #include "shell/ByteLimitValidator.h"
 #include "shell/HandlerWiring.h"
+#include "shell/TextColor.h"
 #include "shell/WindowFont.h"
 #include "shell/WindowPlacement.h"
 
@@ -101,7 +102,7 @@ void TForm2::BuildFields() {
   QFont status = WindowFont();
   status.setBold(true);
   Label5->setFont(status);
-  Label5->setStyleSheet("color: red;");
+  SetTextColor(*Label5, Qt::red);
 }
 
 void TForm2::EnsureFields() {

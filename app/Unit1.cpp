@@ -9,6 +9,7 @@
 #include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
 #include "shell/MessageBoxes.h"
+#include "shell/TextColor.h"
 #include "shell/ProgramExit.h"
 #include "shell/WindowFont.h"
 #include "shell/WindowPlacement.h"
@@ -39,7 +40,7 @@ ClickableLabel* MakeBannerLabel(QWidget* parent, int top, bool bold) {
   label->setGeometry(216, top, 177, 13);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   label->setFont(BannerFont(bold));
-  label->setStyleSheet("color: white; background: transparent;");
+  SetTextColor(*label, Qt::white);  // a label draws no background of its own: the banner shows through
   return label;
 }
 
@@ -80,10 +81,8 @@ void TForm1::BuildControls() {
   Button3 = new QPushButton("Release this Domain", this);
   Button3->setObjectName("Button3");
   Button3->setGeometry(144, 96, 113, 25);
-  ListBox1 = new QListWidget(this);
-  ListBox1->setGeometry(0, 128, 401, 185);
-  ListBox1->setUniformItemSizes(true);
-  setTabOrder(ListBox1, Button2);
+  log_ = std::make_unique<ActivityLog>(*this, QRect(0, 128, 401, 185), *Button2);
+  ListBox1 = log_.get();
   setTabOrder(Button2, Button3);
   WireHandler(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   WireHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
@@ -129,7 +128,7 @@ TForm1::~TForm1() {
 }
 
 void TForm1::AddLogLine(const std::string& line) {
-  ListBox1->addItem(QString::fromStdString(line));
+  ListBox1->Add(QString::fromStdString(line));
   WriteJournalLine(line);
 }
 
@@ -204,6 +203,7 @@ void TForm1::showEvent(QShowEvent* event) {
   // loads the JPEG decoder.
   if (Image1->pixmap().isNull()) Image1->setPixmap(LoadArtwork(":/banner.jpg"));
   if (!standAlone_) KeepOffTaskbar(*this);  // the tray icon is the program's presence
+  ListBox1->WindowShown();
   QWidget::showEvent(event);
 }
 

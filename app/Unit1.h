@@ -1,7 +1,6 @@
 #pragma once
 #include <QAction>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ActivityLog.h"
 #include "app/TrayIcon.h"
 #include "core/AccountKeeper.h"
 #include "shell/ClickableLabel.h"
@@ -75,7 +75,7 @@ class TForm1 : public QWidget, public AccountKeeper {
   PlainLabel* Label1;
   QPushButton* Button2;
   QPushButton* Button3;
-  QListWidget* ListBox1;
+  ActivityLog* ListBox1;
   PeriodTimer* Timer1;
   QMenu* PopupMenu1;
   QAction* Show1;
@@ -117,7 +117,6 @@ class TForm1 : public QWidget, public AccountKeeper {
   bool MayUpdateHere(const std::string& version);
   bool StartUpdater();
   static bool UpdateFileWaits();
-  void ScrollLogToNewest();
   void TrimLog();
 
   bool placed_ = false;
@@ -126,6 +125,7 @@ class TForm1 : public QWidget, public AccountKeeper {
   bool handingOff_ = false;    // a download and its check are under way
   VersionsPassedOver passedOver_;
   std::vector<QSocketNotifier*> watchNotifiers_;
+  std::unique_ptr<ActivityLog> log_;
 };
 
 extern TForm1* Form1;

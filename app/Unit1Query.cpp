@@ -14,7 +14,7 @@ void TForm1::EnterUnregisteredState() {
   Button3->setEnabled(false);
   // The reply's line, just logged, says why: it is the text of a desktop notification.
   const int lines = ListBox1->count();
-  CoolTrayIcon1->StartBlinking(lines ? ListBox1->item(lines - 1)->text() : QString());
+  CoolTrayIcon1->StartBlinking(lines ? ListBox1->Line(lines - 1) : QString());
 }
 
 }  // namespace hw

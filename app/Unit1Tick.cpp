@@ -84,7 +84,7 @@ void TForm1::ArmWatchTimer() {
 
 void TForm1::TidyAfterTick() {
   PromoteLoader();
-  ScrollLogToNewest();
+  ListBox1->ScrollToNewest(kLinesInView);
   TrimLog();
 }
 
@@ -163,14 +163,8 @@ bool TForm1::UpdateFileWaits() {
   return ::lstat(kUpdateFile, &status) == 0;  // whatever it is, a link included
 }
 
-void TForm1::ScrollLogToNewest() {
-  const int first = ListBox1->count() - kLinesInView;
-  if (first < 0) return;
-  ListBox1->scrollToItem(ListBox1->item(first), QAbstractItemView::PositionAtTop);
-}
-
 void TForm1::TrimLog() {
-  if (ListBox1->count() > kLogLimit) delete ListBox1->takeItem(0);  // one line a tick, never more
+  if (ListBox1->count() > kLogLimit) ListBox1->RemoveOldest();  // one line a tick, never more
 }
 
 }  // namespace hw

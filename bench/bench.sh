@@ -24,8 +24,9 @@ mkdir -m 0700 "$work/runtime"
 start_service "$build" "$work" 0 --clock-start "2013-06-15 10:00:00" >/dev/null
 service="http://127.0.0.1:$hw_service_port"
 
-# The client's account, registered for this machine, and its settings: reminders off, so each tick
-# writes one log line and the log stays at its bound.
+# The client's account, registered for this machine, and its settings: reminders off (the log then
+# gains one line a tick and stays at its bound), or left at their default, when the closing notice
+# slides in at start-up and stays on screen until the user closes it.
 machine=$("$build/bench/hw_machine_id")
 envelope=$(python3 - "$machine" <<'EOF'
 import base64, sys
@@ -35,17 +36,23 @@ print("a=" + base64.b64encode(base64.b64encode(shifted)).decode())
 EOF
 )
 curl -s -d "$envelope" "$service/sj.php" >/dev/null
-python3 - "$work/settings.db" <<'EOF'
+write_settings() {  # write_settings FILE REMIND: 0, or "default" (no value: reminders wanted)
+  python3 - "$1" "$2" <<'EOF'
 import base64, sqlite3, sys
 db = sqlite3.connect(sys.argv[1])
 db.executescript('CREATE TABLE keys ("path" TEXT PRIMARY KEY COLLATE NOCASE); CREATE TABLE "values" ("path" TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY ("path", name));')
 key = "Software\\Larkmoor Systems\\DDNS"
 db.execute("INSERT INTO keys VALUES (?)", (key,))
-for name, kind, data in (("username", 1, b"bench\0"), ("password", 1, base64.b64encode(b"secret1") + b"\0"),
-                         ("REG", 4, b"\1\0\0\0"), ("Remind", 4, b"\0\0\0\0")):
+values = [("username", 1, b"bench\0"), ("password", 1, base64.b64encode(b"secret1") + b"\0"), ("REG", 4, b"\1\0\0\0")]
+if sys.argv[2] != "default":
+    values.append(("Remind", 4, int(sys.argv[2]).to_bytes(4, "little")))
+for name, kind, data in values:
     db.execute('INSERT INTO "values" VALUES (?, ?, ?, ?)', (key, name, kind, data))
 db.commit()
 EOF
+}
+write_settings "$work/settings.db" 0
+write_settings "$work/reminder-due.db" default
 export HOSTWARDEN_TEST_SETTINGS_DB="$work/settings.db" HOSTWARDEN_TEST_SERVICE_HOST="$service"
 
 now_ms() { date +%s%3N; }
@@ -54,7 +61,8 @@ switches() {  # context switches of all the process's threads so far
   cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'
 }
 # measure_idle NAME READY-TEXT COMMAND...: start-up time to READY-TEXT on its standard error, resident
-# memory once idle, and wake-ups per minute at rest.
+# memory once idle, and wake-ups per minute at rest. At rest means past the tray's grace (4 s): a
+# client that finds no tray by then shows its window.
 measure_idle() {
   local name=$1 ready=$2 start pid log="$work/$1.log" first second
   shift 2
@@ -63,7 +71,7 @@ measure_idle() {
   pid=$!
   wait_for 60 grep -q "$ready" "$log"
   eval "${name}_startup=$(($(now_ms) - start))"
-  sleep 3
+  sleep 6
   eval "${name}_rss=$(rss_kib "$pid")"
   first=$(switches "$pid")
   sleep 30
@@ -81,6 +89,35 @@ measure_idle daemon_choices "Host name updated" "$build/bin/hostwarden-daemon" -
 start_display "$work"
 QT_QPA_PLATFORM=xcb measure_idle display_floor "event loop" "$build/bench/hw_tray_floor"
 QT_QPA_PLATFORM=xcb measure_idle display_client "Host name updated" "$build/bin/Hostwarden"
+# A reminder due, the default: the notice is on screen at rest. Beside the floor, and beside the floor
+# with a small window of text (what showing any text costs the toolkit).
+QT_QPA_PLATFORM=xcb measure_idle display_text_floor "event loop" "$build/bench/hw_tray_floor" --text-window
+HOSTWARDEN_TEST_SETTINGS_DB="$work/reminder-due.db" QT_QPA_PLATFORM=xcb \
+  measure_idle display_notice "Host name updated" "$build/bin/Hostwarden"
+
+# The soak, on the display with its tray as users run the client: TICKS ticks right after the
+# start-up, then rest. CPU time per tick, and resident memory at rest once they are done, beside the
+# same client at rest after start-up alone (measured above).
+# CPU time in microseconds: the scheduler's account of the time the process's threads ran, to the
+# nanosecond (user and system time in /proc/PID/stat are counted in 10 ms steps).
+cpu_us() { cat /proc/"$1"/task/*/schedstat | awk '{ n += $1 } END { printf "%d\n", n / 1000 }'; }
+updated_lines() { grep -c "Host name updated" "$work/soak.log" || true; }
+HOSTWARDEN_TEST_ACTIONS="Timer1*$ticks" QT_QPA_PLATFORM=xcb "$build/bin/Hostwarden" 2>"$work/soak.log" &
+soak=$!
+wait_for 60 grep -q "Host name updated" "$work/soak.log"
+soak_cpu_start=$(cpu_us "$soak")
+soak_start=$(now_ms)
+until [ "$(updated_lines)" -gt "$ticks" ]; do
+  kill -0 "$soak" 2>/dev/null || { echo "bench: the client ended during the soak" >&2; exit 1; }
+  [ $(($(now_ms) - soak_start)) -lt $((ticks * 50 + 60000)) ] || { echo "bench: the soak takes too long" >&2; exit 1; }
+  sleep 1
+done
+soak_seconds=$(((($(now_ms) - soak_start) + 500) / 1000))
+client_tick_cpu_us=$((($(cpu_us "$soak") - soak_cpu_start) / ticks))
+sleep 6
+soak_rss=$(rss_kib "$soak")
+kill "$soak"
+wait "$soak" 2>/dev/null || true
 export QT_QPA_PLATFORM=offscreen  # the figures below are the program's own work, not the display's
 
 # CPU per update, counted in instructions (callgrind: the same figure on a loaded or an idle machine,
@@ -98,30 +135,6 @@ measured_ticks=200
 base_ir=$(HOSTWARDEN_TEST_ACTIONS=Exit1 instructions "$build/bin/Hostwarden")
 ticks_ir=$(HOSTWARDEN_TEST_ACTIONS="Timer1*$measured_ticks,Exit1" instructions "$build/bin/Hostwarden")
 client_tick_ir=$(((ticks_ir - base_ir) / measured_ticks))
-
-# The soak: the client drives TICKS ticks right after its start-up and then rests. Its CPU time per
-# tick, and its resident memory at rest once they are done, beside the same client at rest after
-# start-up alone (measured above).
-# CPU time in microseconds: the scheduler's account of the time the process's threads ran, to the
-# nanosecond (user and system time in /proc/PID/stat are counted in 10 ms steps).
-cpu_us() { cat /proc/"$1"/task/*/schedstat | awk '{ n += $1 } END { printf "%d\n", n / 1000 }'; }
-updated_lines() { grep -c "Host name updated" "$work/soak.log" || true; }
-HOSTWARDEN_TEST_ACTIONS="Timer1*$ticks" "$build/bin/Hostwarden" 2>"$work/soak.log" &
-soak=$!
-wait_for 60 grep -q "Host name updated" "$work/soak.log"
-soak_cpu_start=$(cpu_us "$soak")
-soak_start=$(now_ms)
-until [ "$(updated_lines)" -gt "$ticks" ]; do
-  kill -0 "$soak" 2>/dev/null || { echo "bench: the client ended during the soak" >&2; exit 1; }
-  [ $(($(now_ms) - soak_start)) -lt $((ticks * 50 + 60000)) ] || { echo "bench: the soak takes too long" >&2; exit 1; }
-  sleep 1
-done
-soak_seconds=$(((($(now_ms) - soak_start) + 500) / 1000))
-client_tick_cpu_us=$((($(cpu_us "$soak") - soak_cpu_start) / ticks))
-sleep 3
-soak_rss=$(rss_kib "$soak")
-kill "$soak"
-wait "$soak" 2>/dev/null || true
 
 # inadyn and ddclient, configured for the service's dyndns2 interface. Each asks a script of its
 # own for this machine's address, which names a new one at every call, so that every check ends
@@ -218,8 +231,10 @@ result="bench/results/$(date +%Y-%m-%d).txt"
   echo "| on a display (Xvfb, openbox, trayer): start-up to ready (ms; client: first check answered) | $display_client_startup | $display_floor_startup | $(ratio "$display_client_startup" "$display_floor_startup") |"
   echo "| on a display: resident memory at rest (KiB) | $display_client_rss | $display_floor_rss | $(ratio "$display_client_rss" "$display_floor_rss") |"
   echo "| on a display: wake-ups per minute at rest | $display_client_wakeups | $display_floor_wakeups | - |"
+  echo "| on a display, a reminder due (the notice on screen): resident memory at rest (KiB) | $display_notice_rss | $display_floor_rss | $(ratio "$display_notice_rss" "$display_floor_rss") |"
+  echo "| the same, beside the floor showing a small window of text (KiB) | $display_notice_rss | $display_text_floor_rss | $(ratio "$display_notice_rss" "$display_text_floor_rss") |"
   echo "| offscreen: start-up to ready (ms) | $client_startup | $floor_startup | $(ratio "$client_startup" "$floor_startup") |"
-  echo "| offscreen: resident memory at rest (KiB) | $client_rss | $floor_rss | $(ratio "$client_rss" "$floor_rss") |"
+  echo "| offscreen, no tray (the window shows itself): resident memory at rest (KiB) | $client_rss | $floor_rss | $(ratio "$client_rss" "$floor_rss") |"
   echo "| offscreen: wake-ups per minute at rest | $client_wakeups | $floor_wakeups | - |"
   echo
   echo "| daemon | Hostwarden daemon | inadyn | ddclient |"
@@ -236,15 +251,15 @@ result="bench/results/$(date +%Y-%m-%d).txt"
   echo
   echo "| per update | instructions | ratio to inadyn | resident memory (KiB) |"
   echo "|---|---|---|---|"
-  echo "| Hostwarden, one tick (clock twice, version, check) | $client_tick_ir | $(ratio "$client_tick_ir" "$inadyn_ir") | $client_rss at rest after start-up |"
+  echo "| Hostwarden, one tick (clock twice, version, check) | $client_tick_ir | $(ratio "$client_tick_ir" "$inadyn_ir") | $display_client_rss at rest after start-up, on a display |"
   echo "| inadyn, one run with one update | $inadyn_ir | 1.00 | $inadyn_rss, the run's peak |"
   echo "| ddclient, one run with one update | $ddclient_ir | $(ratio "$ddclient_ir" "$inadyn_ir") | $ddclient_rss, the run's peak |"
   echo
-  echo "| soak: $ticks ticks in $soak_seconds s | value |"
+  echo "| soak on a display: $ticks ticks in $soak_seconds s | value |"
   echo "|---|---|"
-  echo "| resident memory at rest after start-up (KiB) | $client_rss |"
+  echo "| resident memory at rest after start-up (KiB) | $display_client_rss |"
   echo "| resident memory at rest after the ticks (KiB) | $soak_rss |"
-  echo "| growth (KiB; the log holds its bound of 1000 lines) | $((soak_rss - client_rss)) |"
+  echo "| growth (KiB; the log holds its bound of 1000 lines) | $((soak_rss - display_client_rss)) |"
   echo
   echo "| running on, per update | CPU time (microseconds) | ratio to inadyn | resident memory at rest (KiB) |"
   echo "|---|---|---|---|"

@@ -14,6 +14,7 @@
 #include "settings/SettingsStore.h"
 #include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
+#include "shell/TextColor.h"
 #include "shell/WindowFont.h"
 #include "shell/WindowSystem.h"
 
@@ -62,7 +63,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   Label1 = Place(new PlainLabel(this), 6, 20, 249, 56);
   Label1->setAlignment(Qt::AlignCenter);
   Label1->setFont(PixelFont("Verdana", 16, true));
-  Label1->setStyleSheet("color: black; background: transparent;");
+  SetTextColor(*Label1, Qt::black);
 
   Label2 = Place(new ClickableLabel("Find other DDNS", this), 8, 121, 241, 13);
   Label2->setAlignment(Qt::AlignCenter);
@@ -70,11 +71,10 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   link.setBold(true);
   link.setUnderline(true);
   Label2->setFont(link);
-  Label2->setStyleSheet("color: blue; background: transparent;");
+  SetTextColor(*Label2, Qt::blue);
   Label2->setCursor(Qt::PointingHandCursor);
 
   Label3 = Place(new ClickableLabel("Do not remind", this), 104, 143, 81, 13);
-  Label3->setStyleSheet("background: transparent;");
   Button1 = Place(new QPushButton("Close", this), 101, 168, 59, 17);
   CheckBox1 = Place(new QCheckBox(this), 80, 142, 13, 15);
   setTabOrder(Button1, CheckBox1);

@@ -181,9 +181,9 @@ TEST(MainWindow, TabGoesFromTheLogToRegisterToRelease) {
   TForm1 form;
   form.Show1->trigger();
   QApplication::setActiveWindow(&form);
-  form.ListBox1->setFocus();
-  ASSERT_TRUE(form.ListBox1->hasFocus());
-  QTest::keyClick(form.ListBox1, Qt::Key_Tab);
+  form.ListBox1->View()->setFocus();
+  ASSERT_TRUE(form.ListBox1->View()->hasFocus());
+  QTest::keyClick(form.ListBox1->View(), Qt::Key_Tab);
   EXPECT_TRUE(form.Button2->hasFocus());
   QTest::keyClick(form.Button2, Qt::Key_Tab);
   EXPECT_TRUE(form.Button3->hasFocus());
@@ -232,7 +232,7 @@ TEST(MainWindow, LogLinesGoToTheListAndUnchangedToStandardError) {
   form.AddLogLine("unstamped line");
   const std::string written = testing::internal::GetCapturedStderr();
   ASSERT_EQ(form.ListBox1->count(), 2);
-  EXPECT_EQ(form.ListBox1->item(0)->text().toStdString(),
+  EXPECT_EQ(form.ListBox1->Line(0).toStdString(),
             "[Saturday 00:00] ERROR: Socket Error # 10061\r\nConnection refused.");
   EXPECT_EQ(written, "[Saturday 00:00] ERROR: Socket Error # 10061\r\nConnection refused.\nunstamped line\n");
 }

@@ -69,7 +69,7 @@ class WindowsFixture : public ::testing::Test {
 
   std::vector<std::string> LogLines() const {
     std::vector<std::string> lines;
-    for (int i = 0; i < main->ListBox1->count(); ++i) lines.push_back(main->ListBox1->item(i)->text().toStdString());
+    for (int i = 0; i < main->ListBox1->count(); ++i) lines.push_back(main->ListBox1->Line(i).toStdString());
     return lines;
   }
 
