@@ -2,8 +2,7 @@
 
 namespace hw {
 
-ActivityLog::ActivityLog(QWidget& window, const QRect& geometry, QWidget& nextInTabOrder)
-    : window_(window), geometry_(geometry), nextInTabOrder_(nextInTabOrder) {}
+ActivityLog::ActivityLog(QWidget& window, const QRect& geometry) : window_(window), geometry_(geometry) {}
 
 void ActivityLog::Add(const QString& line) {
   const int row = lines_.rowCount();
@@ -38,7 +37,6 @@ QListView* ActivityLog::View() {
   view_->setUniformItemSizes(true);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);  // a log line is never changed
   view_->setModel(&lines_);
-  QWidget::setTabOrder(view_, &nextInTabOrder_);
   view_->show();  // shown with the window (made while the window is already being shown)
   return view_;
 }

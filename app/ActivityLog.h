@@ -13,8 +13,8 @@ namespace hw {
 // and never measures their text (which loads the font engine, some megabytes more).
 class ActivityLog {
  public:
-  // The list will stand at `geometry` on `window`, before `nextInTabOrder` in the tab order.
-  ActivityLog(QWidget& window, const QRect& geometry, QWidget& nextInTabOrder);
+  // The list will stand at `geometry` on `window`.
+  ActivityLog(QWidget& window, const QRect& geometry);
 
   void Add(const QString& line);
   int count() const { return lines_.rowCount(); }
@@ -36,7 +36,6 @@ class ActivityLog {
 
   QWidget& window_;
   const QRect geometry_;
-  QWidget& nextInTabOrder_;
   QStringListModel lines_;
   QListView* view_ = nullptr;  // a child of the window, which deletes it
   int pendingTopRow_ = -1;     // the row to bring to the top when the list is next on screen

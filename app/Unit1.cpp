@@ -81,9 +81,8 @@ void TForm1::BuildControls() {
   Button3 = new QPushButton("Release this Domain", this);
   Button3->setObjectName("Button3");
   Button3->setGeometry(144, 96, 113, 25);
-  log_ = std::make_unique<ActivityLog>(*this, QRect(0, 128, 401, 185), *Button2);
+  log_ = std::make_unique<ActivityLog>(*this, QRect(0, 128, 401, 185));
   ListBox1 = log_.get();
-  setTabOrder(Button2, Button3);
   WireHandler(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   WireHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   Timer1 = new PeriodTimer(this);
@@ -204,6 +203,9 @@ void TForm1::showEvent(QShowEvent* event) {
   if (Image1->pixmap().isNull()) Image1->setPixmap(LoadArtwork(":/banner.jpg"));
   if (!standAlone_) KeepOffTaskbar(*this);  // the tray icon is the program's presence
   ListBox1->WindowShown();
+  // The log is first in the tab order: it has the focus when the window first comes. Made after the
+  // buttons, its list follows them in the (circular) focus chain, so Tab goes log, register, release.
+  if (!focusWidget()) ListBox1->View()->setFocus();
   QWidget::showEvent(event);
 }
 

@@ -177,16 +177,17 @@ TEST(MainWindow, CentredWhenFirstShownThenWhereTheUserLeftIt) {
   EXPECT_EQ(form.pos(), QPoint(40, 50));
 }
 
-TEST(MainWindow, TabGoesFromTheLogToRegisterToRelease) {
+TEST(MainWindow, LogHasTheFocusFirstAndTabGoesToRegisterThenRelease) {
   TForm1 form;
   form.Show1->trigger();
   QApplication::setActiveWindow(&form);
-  form.ListBox1->View()->setFocus();
-  ASSERT_TRUE(form.ListBox1->View()->hasFocus());
+  EXPECT_TRUE(form.ListBox1->View()->hasFocus()) << "the log is first";
   QTest::keyClick(form.ListBox1->View(), Qt::Key_Tab);
   EXPECT_TRUE(form.Button2->hasFocus());
   QTest::keyClick(form.Button2, Qt::Key_Tab);
   EXPECT_TRUE(form.Button3->hasFocus());
+  QTest::keyClick(form.Button3, Qt::Key_Tab);
+  EXPECT_TRUE(form.ListBox1->View()->hasFocus()) << "and comes after the last";
 }
 
 TEST(MainWindow, RegisterButtonStopsTheCycleAndOpensTheDialogUntilItCloses) {
