@@ -91,6 +91,8 @@ void AccountStore::EnsureSchema(const std::string& schemaFile) {
   for (const char* statement : {kAccountsTable, kRecordsTable, kRecordsIndex, kZonesTable, kVerifiedTable, kSerialTable,
                                 kChangesTable, kChangesIndex})
     db_->Query(statement);
+  // The serial's table of the version before "owed" (its other column is as it was).
+  if (!db_->HasColumn("ddns_serial", "owed")) db_->Query("ALTER TABLE ddns_serial ADD COLUMN owed INTEGER NOT NULL DEFAULT 0");
 }
 
 void AccountStore::EnsureZone(bool adopt) {

@@ -47,6 +47,13 @@ class PostgresDatabase : public SqlDatabase {
     return !Query("SELECT to_regclass($1)", {name}).at(0).at(0).empty();
   }
 
+  bool HasColumn(const std::string& table, const std::string& column) override {
+    return !Query("SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema()"
+                  " AND table_name = $1 AND column_name = $2",
+                  {table, column})
+                .empty();
+  }
+
   std::string Kind() const override { return "postgresql"; }
 
  private:

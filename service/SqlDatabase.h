@@ -24,6 +24,7 @@ class SqlDatabase {
   // Runs a script of several statements without parameters (a schema).
   virtual void RunScript(const std::string& script) = 0;
   virtual bool HasTable(const std::string& name) = 0;
+  virtual bool HasColumn(const std::string& table, const std::string& column) = 0;
   // "sqlite" or "postgresql": which schema of the DNS server's backend fits.
   virtual std::string Kind() const = 0;
 };

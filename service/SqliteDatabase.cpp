@@ -57,6 +57,10 @@ class SqliteDatabase : public SqlDatabase {
     return !Query("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = $1", {name}).empty();
   }
 
+  bool HasColumn(const std::string& table, const std::string& column) override {
+    return !Query("SELECT 1 FROM pragma_table_info($1) WHERE name = $2", {table, column}).empty();
+  }
+
   std::string Kind() const override { return "sqlite"; }
 
  private:

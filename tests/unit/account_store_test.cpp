@@ -252,6 +252,36 @@ TEST(AccountStoreChanges, ChangesBeyondTheBudgetWaitAndFollow) {
   EXPECT_EQ(check("198.51.100.4"), AddressChange::Unchanged);
 }
 
+// A database of the version whose serial table had no "owed": the column is added at start, and
+// changes and the catch-up work on it.
+void ServesADatabaseOfTheVersionBeforeOwed(const std::string& connection, const char* schema) {
+  AccountStore(OpenDatabase(connection), schema, ".hostwarden.test");
+  const auto db = OpenDatabase(connection);
+  db->Query("DROP TABLE ddns_serial");
+  db->Query("CREATE TABLE ddns_serial (zone VARCHAR(255) PRIMARY KEY, raised BIGINT NOT NULL)");
+  db->Query("INSERT INTO ddns_serial (zone, raised) VALUES ('hostwarden.test', 0)");
+  AccountStore store(OpenDatabase(connection), schema, ".hostwarden.test");
+  std::int64_t now = 5000;
+  store.UseClock([&] { return now; });
+  const std::uint64_t serial = SerialIn(*db);
+  ASSERT_TRUE(store.Create(AccountNamed("alice")));
+  ASSERT_TRUE(store.Create(AccountNamed("bob")));
+  ++now;
+  ASSERT_NO_THROW(store.CatchUp());
+  EXPECT_EQ(SerialIn(*db), serial + 2) << "the second registration's rise was owed and caught up";
+}
+
+TEST(AccountStoreUpgrade, OnSqlite) {
+  hwtest::TempDir folder;
+  ServesADatabaseOfTheVersionBeforeOwed("sqlite:" + folder.File("dns.db"), kSqliteSchema);
+}
+
+TEST(AccountStoreUpgrade, OnPostgresql) {
+  HW_TEST_POSTGRES_OR_SKIP(server);
+  const ScratchDatabase scratch(server, "hw_upgrade_");
+  ServesADatabaseOfTheVersionBeforeOwed(scratch.connection(), kPostgresSchema);
+}
+
 TEST(SoaSerial, RisesByOneModulo2To32AndLeavesTheRestAsItWas) {
   const std::pair<const char*, const char*> cases[] = {
       {"ns.z hostmaster.z 1 10800 3600 604800 60", "ns.z hostmaster.z 2 10800 3600 604800 60"},
