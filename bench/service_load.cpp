@@ -45,13 +45,14 @@ std::string MachineOf(int i) {
   return id;
 }
 
-// Runs a statement with text parameters; false when it fails.
+// Runs a statement with text parameters; false when it fails or changes no row.
 bool Exec(sqlite3* db, const char* sql, const std::vector<std::string>& values) {
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) return false;
   for (std::size_t i = 0; i < values.size(); ++i)
     sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_TRANSIENT);
-  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  // An INSERT ... SELECT that finds nothing (no such zone) is done but wrote nothing.
+  const bool done = sqlite3_step(statement) == SQLITE_DONE && sqlite3_changes(db) > 0;
   sqlite3_finalize(statement);
   return done;
 }

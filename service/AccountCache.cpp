@@ -1,6 +1,7 @@
 #include "service/AccountCache.h"
 
 #include <mutex>
+#include <utility>
 
 namespace hw::service {
 
@@ -11,10 +12,11 @@ std::optional<CachedAccount> AccountCache::Get(const std::string& name) const {
   return found->second;
 }
 
-void AccountCache::Put(const CachedAccount& entry) {
+void AccountCache::Put(CachedAccount entry) {
   const std::unique_lock lock(mutex_);
   if (entries_.size() >= kMaxAccounts && !entries_.contains(entry.account.name)) entries_.erase(entries_.begin());
-  entries_.insert_or_assign(entry.account.name, entry);
+  std::string name = entry.account.name;
+  entries_.insert_or_assign(std::move(name), std::move(entry));
 }
 
 void AccountCache::Forget(const std::string& name) {

@@ -26,7 +26,7 @@ class AccountCache {
   static constexpr std::size_t kMaxAccounts = 1000000;
 
   std::optional<CachedAccount> Get(const std::string& name) const;
-  void Put(const CachedAccount& entry);
+  void Put(CachedAccount entry);
   void Forget(const std::string& name);
   void ForgetAll();
   std::size_t Size() const;

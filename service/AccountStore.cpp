@@ -34,7 +34,6 @@ constexpr const char* kSerialTable =
 constexpr const char* kChangesTable =
     "CREATE TABLE IF NOT EXISTS ddns_changes (account VARCHAR(16) NOT NULL, at BIGINT NOT NULL)";
 constexpr const char* kChangesIndex = "CREATE INDEX IF NOT EXISTS ddns_changes_at ON ddns_changes (at)";
-constexpr std::int64_t kChangesFollowedSeconds = 5;
 constexpr std::int64_t kChangesKeptSeconds = 60;
 // The zones this service made, or was told to adopt.
 constexpr const char* kZonesTable = "CREATE TABLE IF NOT EXISTS ddns_zones (name VARCHAR(255) PRIMARY KEY)";
@@ -44,6 +43,9 @@ std::string ReadSchema(const std::string& file) {
   if (!in) throw DatabaseError("cannot read the DNS server's schema " + file);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+// An account from the columns name, password_hash, machine_id, address, updated and the digest.
+Account AccountOf(const SqlRow& row) { return Account{row[0], row[1], row[2], row[3], std::stoll(row[4]), row[5]}; }
 
 std::string SoaContent(const std::string& zone, std::int64_t serial) {
   return "ns." + zone + " hostmaster." + zone + " " + std::to_string(serial) + " 10800 3600 604800 " +
@@ -135,8 +137,7 @@ std::optional<Account> AccountStore::Find(const std::string& name) {
       " LEFT JOIN ddns_verified v ON v.name = a.name WHERE a.name = $1",
       {name});
   if (rows.empty()) return std::nullopt;
-  const SqlRow& row = rows.front();
-  return Account{row[0], row[1], row[2], row[3], std::stoll(row[4]), row[5]};
+  return AccountOf(rows.front());
 }
 
 std::int64_t AccountStore::Count() {
@@ -255,12 +256,12 @@ std::size_t AccountStore::WarmUp() {
            " LEFT JOIN ddns_records d ON d.account = a.name LEFT JOIN records r ON r.id = d.record_id LIMIT $1",
            {std::to_string(2 * AccountCache::kMaxAccounts)})) {
     CachedAccount& entry = entries[row.at(0)];
-    entry.account = Account{row[0], row[1], row[2], row[3], std::stoll(row[4]), row[5]};
+    entry.account = AccountOf(row);
     if (row[6] == "A") entry.recordA = row[7];
     if (row[6] == "AAAA") entry.recordAaaa = row[7];
   }
-  for (const auto& [name, entry] : entries) cache_.Put(entry);
-  return entries.size();
+  for (auto& [name, entry] : entries) cache_.Put(std::move(entry));
+  return cache_.Size();
 }
 
 void AccountStore::Announce(const std::string& name) {
@@ -280,21 +281,33 @@ void AccountStore::WriteSeen() {
     batch.swap(seen_);
   }
   if (batch.empty()) return;
-  InTransaction([&] {
-    for (const auto& [name, seen] : batch)
-      db_->Query("UPDATE ddns_accounts SET address = $1, updated = $2 WHERE name = $3 AND password_hash = $4"
-                 " AND machine_id = $5 AND updated <= $2",
-                 {seen.from, std::to_string(seen.time), name, seen.authorised.passwordHash, seen.authorised.machineId});
-    return true;
-  });
+  try {
+    InTransaction([&] {
+      for (const auto& [name, seen] : batch)
+        db_->Query("UPDATE ddns_accounts SET address = $1, updated = $2 WHERE name = $3 AND password_hash = $4"
+                   " AND machine_id = $5 AND updated <= $2",
+                   {seen.from, std::to_string(seen.time), name, seen.authorised.passwordHash, seen.authorised.machineId});
+      return true;
+    });
+  } catch (...) {
+    // Kept for the next try; what was noted since is newer and wins.
+    const std::lock_guard lock(seenMutex_);
+    seen_.merge(batch);
+    throw;
+  }
 }
 
 void AccountStore::FollowChanges() {
   const std::lock_guard lock(mutex_);
+  // Not followed for as long as the feed looks back (the database gone for a while, or this instance
+  // held up): changes of other instances may have been missed, so memory answers nothing it holds.
+  const auto followed = std::chrono::steady_clock::now();
+  if (followed - followedAt_ >= std::chrono::seconds(kChangesFollowedSeconds)) cache_.ForgetAll();
   // By the database's clock, which every instance shares, whatever their own clocks say.
   for (const SqlRow& row : db_->Query("SELECT DISTINCT account FROM ddns_changes WHERE at >= " + databaseNow_ + " - $1",
                                       {std::to_string(kChangesFollowedSeconds)}))
     cache_.Forget(row.at(0));
+  followedAt_ = followed;
   const std::int64_t now = wallClock_();
   if (now - prunedAt_ >= kChangesKeptSeconds) {
     db_->Query("DELETE FROM ddns_changes WHERE at < " + databaseNow_ + " - $1", {std::to_string(kChangesKeptSeconds)});
@@ -304,18 +317,18 @@ void AccountStore::FollowChanges() {
 
 void AccountStore::Remove(const Account& authorised) {
   const std::lock_guard lock(mutex_);
-  InTransaction([&] {
-    const auto removed = db_->Query(
-        "DELETE FROM ddns_accounts WHERE name = $1 AND password_hash = $2 AND machine_id = $3 RETURNING name",
-        {authorised.name, authorised.passwordHash, authorised.machineId});
-    if (removed.empty()) return false;  // gone already
+  const bool removed = InTransaction([&] {
+    if (db_->Query("DELETE FROM ddns_accounts WHERE name = $1 AND password_hash = $2 AND machine_id = $3 RETURNING name",
+                   {authorised.name, authorised.passwordHash, authorised.machineId})
+            .empty())
+      return false;  // gone already
     db_->Query("DELETE FROM ddns_verified WHERE name = $1", {authorised.name});
-    waiting_.erase(authorised.name);
     RemoveRecords(authorised.name);
     RaiseSerial();
     Announce(authorised.name);
     return true;
   });
+  if (removed) waiting_.erase(authorised.name);  // once committed: a failed release leaves its change waiting
 }
 
 void AccountStore::RemoveRecords(const std::string& name) {
@@ -378,6 +391,8 @@ void AccountStore::RaiseSerial() {
 // What any instance owed, in a later second. The flag is in the database: a restart or a failed
 // transaction loses nothing, and whichever instance comes first raises it.
 void AccountStore::CatchUpSerial() {
+  // Read first: nothing owed, the usual case, takes no write lock.
+  if (db_->Query("SELECT 1 FROM ddns_serial WHERE zone = $1 AND owed = 1", {zone_}).empty()) return;
   InTransaction([&] {
     if (!db_->Query("UPDATE ddns_serial SET raised = $1, owed = 0 WHERE zone = $2 AND owed = 1 AND raised < $1"
                     " RETURNING zone",
@@ -423,8 +438,8 @@ void AccountStore::CatchUp() {
 
 void AccountStore::Flush() {
   const std::lock_guard lock(mutex_);
+  WriteWaitingRecords(true);  // first: their clients were told "changed"; the serial owed is in the database
   WriteSeen();
-  WriteWaitingRecords(true);  // their clients were told "changed"; the serial owed is in the database
 }
 
 std::size_t AccountStore::WaitingChanges() {

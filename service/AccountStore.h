@@ -37,6 +37,8 @@ enum class AddressChange { Unchanged, Changed, AccountGone };
 class AccountStore {
  public:
   static constexpr int kRecordTtl = 60;
+  // How far back every read of the change feed looks.
+  static constexpr std::int64_t kChangesFollowedSeconds = 5;
   // Unless the service is told otherwise (--record-changes).
   static constexpr double kRecordChanges = 4;
   static constexpr std::chrono::seconds kRecordChangeEvery{15};
@@ -140,7 +142,9 @@ class AccountStore {
     std::int64_t time = 0;
   };
   std::unordered_map<std::string, Seen> seen_;
-  std::int64_t prunedAt_ = 0;  // when the change feed was last cut short
+  std::int64_t prunedAt_ = 0;    // when the change feed was last cut short
+  // When it was last read whole; memory is as fresh as the database when the store opens.
+  std::chrono::steady_clock::time_point followedAt_ = std::chrono::steady_clock::now();
 };
 
 // The SOA content with its serial (the third field) one higher, modulo 2^32 as RFC 1982 counts, and

@@ -201,17 +201,27 @@ std::optional<Response> RefusedHead(HttpFront& front, MHD_Connection* connection
   return std::nullopt;
 }
 
-// The responder's answer. A failure of its own (the database gone for a moment, say) is a 503 and a
-// line in the log, never the end of the service: the workers and the front's threads catch nothing
-// else.
-Response AnswerOf(const Responder& responder, const Request& request) {
+// A call into the responder for a request. A failure of its own (the database gone for a moment, a
+// full memory) is `onFailure` and a line in the log, never the end of the service: the workers and the
+// front's threads catch nothing else.
+template <typename Result, typename Call>
+Result Guarded(const Request& request, Result onFailure, Call call) {
   try {
-    return responder.Answer(request);
+    return call();
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "hostwarden-service: %s %s: %s\n", LogSafe(request.method).c_str(),
                  LogSafe(request.path).c_str(), LogSafe(failure.what()).c_str());
-    return {503, "Service Unavailable"};
+    return onFailure;
   }
+}
+
+Response AnswerOf(const Responder& responder, const Request& request) {
+  return Guarded<Response>(request, {503, "Service Unavailable"}, [&] { return responder.Answer(request); });
+}
+
+// An answer from memory, on the front's own thread; when that fails, the way through the accounts.
+std::optional<Response> AnswerAtOnceOf(const Responder& responder, const Request& request) {
+  return Guarded<std::optional<Response>>(request, std::nullopt, [&] { return responder.AnswerAtOnce(request); });
 }
 
 // Whether answering may take a slow hash; when even that cannot be told, it is taken to.
@@ -280,7 +290,7 @@ MHD_Result OnRequest(void* context, MHD_Connection* connection, const char* url,
   const Request& request = exchange->request;
   if (exchange->ready) return Finish(front, connection, *exchange, *exchange->ready);
   if (!front.responder().UsesStore(request)) return Finish(front, connection, *exchange, AnswerOf(front.responder(), request));
-  if (auto atOnce = front.responder().AnswerAtOnce(request)) return Finish(front, connection, *exchange, *atOnce);
+  if (auto atOnce = AnswerAtOnceOf(front.responder(), request)) return Finish(front, connection, *exchange, *atOnce);
   // An answer from the accounts: the connection waits, suspended, while a worker makes it (a quick
   // one, or, when a slow hash is needed, one of those that wait for it), then comes back here.
   MHD_Daemon* daemon = DaemonOf(connection);

@@ -23,6 +23,7 @@
 #include "ddns/HttpClient.h"
 #include "fixtures/RunningService.h"
 #include "fixtures/TestCertificates.h"
+#include "service/HttpFront.h"
 
 namespace {
 
@@ -187,6 +188,28 @@ TEST_F(ServiceFront, OneAddressHoldsAtMostItsShare) {
 
 // The trusted proxy speaks for many clients: its own connections are not held to one client's share,
 // while the requests (and the downloads) it forwards count for the client each names.
+// A responder whose answer from memory fails (a full memory, say): the request goes the way
+// through the accounts, and the front serves on.
+TEST(ServiceFrontFailures, AFailedAnswerFromMemoryTakesTheWayThroughTheAccounts) {
+  struct FailingMemory : hw::service::Responder {
+    hw::service::Response Answer(const hw::service::Request&) const override { return {200, "from the accounts"}; }
+    std::optional<hw::service::Response> AnswerAtOnce(const hw::service::Request&) const override {
+      throw std::runtime_error("out of memory");
+    }
+    bool UsesStore(const hw::service::Request&) const override { return true; }
+  } responder;
+  hw::service::HttpFront front(responder, hw::service::FrontLimits{});
+  const int port = front.Start("127.0.0.1", 0);
+  for (int i = 0; i < 2; ++i) {
+    RawConnection connection(port, "127.0.3.1");
+    ASSERT_TRUE(connection.Send("POST /fo.php HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\nConnection: close\r\n\r\na"));
+    const auto reply = connection.ReadUntilClosed(std::chrono::seconds(10));
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_TRUE(reply->starts_with("HTTP/1.1 200")) << *reply;
+    EXPECT_TRUE(reply->ends_with("from the accounts")) << *reply;
+  }
+}
+
 TEST(ServiceProxy, TheProxyIsExemptAndItsClientsHoldTheirShares) {
   hwtest::TempDir data;
   RunningService service("sqlite:" + data.File("dns.db"), {"--max-per-address", "4", "--trusted-proxy", "127.0.6.9"});

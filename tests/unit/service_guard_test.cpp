@@ -164,6 +164,25 @@ TEST_F(ServiceGuard, ChecksFromMemoryOnlyWhileTheyWouldChangeNothing) {
   EXPECT_EQ(Check("alice", "secret", "203.0.113.50"), "@@");
 }
 
+// A change the feed no longer shows (not followed for longer than it looks back: the database gone
+// for a while) may have been missed: memory then answers nothing it held.
+TEST_F(ServiceGuard, MemoryAnswersNothingAfterTheFeedWentUnreadTooLong) {
+  ASSERT_EQ(Register("alice", "secret"), "##");
+  ASSERT_EQ(Check("alice", "secret", "203.0.113.50"), "##");
+  const auto atOnce = [&] {
+    return exchange.CheckAtOnce({hw::BuildEnvelope("alice", "secret", kMachine), "203.0.113.50", 0}).has_value();
+  };
+  ASSERT_TRUE(atOnce());
+  hw::service::AccountStore otherStore{hw::service::OpenDatabase("sqlite:" + folder.File("dns.db")), kSchema,
+                                       ".hostwarden.test"};
+  Exchange other{otherStore, true, hw::service::VerificationKey{1}};
+  ASSERT_EQ(Post(other, &Exchange::Check, "alice", "secret", "198.51.100.4"), "**");
+  hw::service::OpenDatabase("sqlite:" + folder.File("dns.db"))->Query("DELETE FROM ddns_changes");  // gone by
+  std::this_thread::sleep_for(std::chrono::seconds(hw::service::AccountStore::kChangesFollowedSeconds));
+  accounts.FollowChanges();
+  EXPECT_FALSE(atOnce()) << "the record is elsewhere, and memory does not say otherwise";
+}
+
 // A released name forgets its password: registered again with another one, the old one is wrong.
 TEST_F(ServiceGuard, ReleaseForgetsTheVerifiedPassword) {
   ASSERT_EQ(Register("alice", "secret"), "##");
