@@ -127,7 +127,7 @@ void HttpConnection::Send(const std::string& bytes) {
   while (sent < bytes.size()) {
     const StreamStep step = SendSome(bytes.data() + sent, bytes.size() - sent);
     sent += step.bytes;
-    if (step.waitFor != 0 && !WaitFor(step.waitFor)) throw ReplyCutShort();
+    if (step.waitFor != 0 && (!WaitFor(step.waitFor) || !Attend())) throw ReplyCutShort();
   }
 }
 
@@ -152,14 +152,20 @@ void HttpConnection::PumpIfDue() {
   pump_();
 }
 
+// After a wait that found the socket ready: a server that trickles (or takes a little at a time)
+// leaves no quiet slice, so the exchange's bound and the pump are seen to here too. False when the
+// pump closed the connection.
+bool HttpConnection::Attend() {
+  CheckExchangeTime();
+  PumpIfDue();
+  return fd_ >= 0;
+}
+
 bool HttpConnection::Fill() {
   if (peerClosed_ || fd_ < 0) return false;
   // Bytes that TLS decrypted with an earlier record are no longer on the socket for a poll to see.
   const bool held = tls_ && tls_->Pending();
-  if (!held && !WaitFor(readWaitsFor_)) return false;
-  CheckExchangeTime();
-  PumpIfDue();
-  if (fd_ < 0) return false;
+  if ((!held && !WaitFor(readWaitsFor_)) || !Attend()) return false;
   char chunk[kReceiveBuffer];
   const StreamStep step = Receive(chunk, sizeof chunk);
   readWaitsFor_ = step.waitFor != 0 ? step.waitFor : POLLIN;

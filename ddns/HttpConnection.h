@@ -94,6 +94,7 @@ class HttpConnection {
   void WaitWhileOpening(short events, std::chrono::steady_clock::time_point since, const char* timedOut);
   void PumpIfDue();
   void CheckExchangeTime() const;
+  bool Attend();
 
   const Pump& pump_;
   const HttpLimits& limits_;

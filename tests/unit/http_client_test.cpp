@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "common/AppError.h"
@@ -428,28 +430,42 @@ TEST(HttpWaiting, TricklingReplyStillPumps) {
   EXPECT_EQ(FailureOf(client, fake.url("/now.php")), "pumped");
 }
 
-// A send that cannot go on (the service takes nothing: the socket's buffer is full) waits as a
-// read does: the windows are served meanwhile, and the exchange's bound ends it.
-TEST(HttpWaiting, AStalledSendPumpsAndIsBounded) {
-  int ends[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends), 0);
-  const std::string filler(65536, 'x');
-  while (::send(ends[0], filler.data(), filler.size(), MSG_NOSIGNAL) > 0) {
+// A send that cannot go on (the service takes nothing: the socket's buffer is full), or that goes
+// on a little at a time (the service takes a few kilobytes now and then, never leaving a quiet
+// moment), waits as a read does: the windows are served meanwhile, and the exchange's bound ends it.
+TEST(HttpWaiting, AStalledOrTricklingSendPumpsAndIsBounded) {
+  for (const bool trickling : {false, true}) {
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends), 0);
+    const std::string filler(65536, 'x');
+    while (::send(ends[0], filler.data(), filler.size(), MSG_NOSIGNAL) > 0) {
+    }
+    std::atomic<bool> done{false};
+    std::thread service([&] {
+      char taken[4096];
+      while (trickling && !done) {  // all there is, ten times a second: never a quiet quarter second
+        while (::recv(ends[1], taken, sizeof taken, 0) > 0) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+    int pumped = 0;
+    hw::HttpClient client([&] { ++pumped; });
+    hw::HttpLimits limits;
+    limits.exchangeMs = 700;
+    client.SetLimits(limits);
+    client.SetConnector([&](const std::string&, int) { return ends[0]; });
+    try {
+      client.Post("http://service.test:17861/fo.php", std::string(8 << 20, 'a'));  // far more than 700 ms of trickle
+      ADD_FAILURE() << "the send went through";
+    } catch (const hw::TransportError& error) {
+      EXPECT_EQ(error.Message(), "Read Timeout") << trickling;
+    }
+    EXPECT_GE(pumped, 1) << trickling;
+    done = true;
+    service.join();
+    ::close(ends[1]);
   }
-  int pumped = 0;
-  hw::HttpClient client([&] { ++pumped; });
-  hw::HttpLimits limits;
-  limits.exchangeMs = 700;
-  client.SetLimits(limits);
-  client.SetConnector([&](const std::string&, int) { return ends[0]; });
-  try {
-    client.Post("http://service.test:17861/fo.php", "a=VEVw");
-    ADD_FAILURE() << "a send into a full buffer went through";
-  } catch (const hw::TransportError& error) {
-    EXPECT_EQ(error.Message(), "Read Timeout");
-  }
-  EXPECT_GE(pumped, 1);
-  ::close(ends[1]);
 }
 
 // A trickle, or interim replies without end, cannot hold a request for longer than its overall bound.
