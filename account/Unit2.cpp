@@ -11,7 +11,7 @@
 #include "shell/Beep.h"
 #include "shell/ByteLimitValidator.h"
 #include "shell/HandlerWiring.h"
-#include "shell/TextColor.h"
+#include "shell/PaletteColor.h"
 #include "shell/WindowFont.h"
 #include "shell/WindowPlacement.h"
 
@@ -77,9 +77,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   setFixedSize(441, 213);
   setFont(WindowFont());
   setAutoFillBackground(true);
-  QPalette white = palette();
-  white.setColor(QPalette::Window, Qt::white);
-  setPalette(white);
+  SetPaletteColor(*this, QPalette::Window, Qt::white);
   BuildFields();
   BuildButtons();
   // The dialog talks to the service on a client of its own.
@@ -102,7 +100,7 @@ void TForm2::BuildFields() {
   QFont status = WindowFont();
   status.setBold(true);
   Label5->setFont(status);
-  SetTextColor(*Label5, Qt::red);
+  SetPaletteColor(*Label5, QPalette::WindowText, Qt::red);
 }
 
 void TForm2::EnsureFields() {

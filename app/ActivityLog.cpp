@@ -44,8 +44,7 @@ QListView* ActivityLog::View() {
 void ActivityLog::WindowShown() {
   View();
   if (pendingTopRow_ < 0) return;
-  // A row past the end stands where a scrolled list would: its last rows in view.
-  ScrollTopTo(qMin(pendingTopRow_, count() - 1));
+  ScrollTopTo(pendingTopRow_);
   pendingTopRow_ = -1;
 }
 

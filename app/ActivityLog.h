@@ -15,6 +15,10 @@ class ActivityLog {
  public:
   // The list will stand at `geometry` on `window`.
   ActivityLog(QWidget& window, const QRect& geometry);
+  // The list goes first: it shows the lines, which go with the log.
+  ~ActivityLog() { delete view_; }
+  ActivityLog(const ActivityLog&) = delete;
+  ActivityLog& operator=(const ActivityLog&) = delete;
 
   void Add(const QString& line);
   int count() const { return lines_.rowCount(); }
@@ -37,7 +41,7 @@ class ActivityLog {
   QWidget& window_;
   const QRect geometry_;
   QStringListModel lines_;
-  QListView* view_ = nullptr;  // a child of the window, which deletes it
+  QListView* view_ = nullptr;  // a child of the window
   int pendingTopRow_ = -1;     // the row to bring to the top when the list is next on screen
 };
 

@@ -9,7 +9,7 @@
 #include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
 #include "shell/MessageBoxes.h"
-#include "shell/TextColor.h"
+#include "shell/PaletteColor.h"
 #include "shell/ProgramExit.h"
 #include "shell/WindowFont.h"
 #include "shell/WindowPlacement.h"
@@ -40,7 +40,8 @@ ClickableLabel* MakeBannerLabel(QWidget* parent, int top, bool bold) {
   label->setGeometry(216, top, 177, 13);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   label->setFont(BannerFont(bold));
-  SetTextColor(*label, Qt::white);  // a label draws no background of its own: the banner shows through
+  // A label draws no background of its own: the banner shows through.
+  SetPaletteColor(*label, QPalette::WindowText, Qt::white);
   return label;
 }
 
@@ -81,8 +82,7 @@ void TForm1::BuildControls() {
   Button3 = new QPushButton("Release this Domain", this);
   Button3->setObjectName("Button3");
   Button3->setGeometry(144, 96, 113, 25);
-  log_ = std::make_unique<ActivityLog>(*this, QRect(0, 128, 401, 185));
-  ListBox1 = log_.get();
+  ListBox1 = std::make_unique<ActivityLog>(*this, QRect(0, 128, 401, 185));
   WireHandler(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   WireHandler(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   Timer1 = new PeriodTimer(this);

@@ -75,7 +75,7 @@ class TForm1 : public QWidget, public AccountKeeper {
   PlainLabel* Label1;
   QPushButton* Button2;
   QPushButton* Button3;
-  ActivityLog* ListBox1;
+  std::unique_ptr<ActivityLog> ListBox1;
   PeriodTimer* Timer1;
   QMenu* PopupMenu1;
   QAction* Show1;
@@ -125,7 +125,6 @@ class TForm1 : public QWidget, public AccountKeeper {
   bool handingOff_ = false;    // a download and its check are under way
   VersionsPassedOver passedOver_;
   std::vector<QSocketNotifier*> watchNotifiers_;
-  std::unique_ptr<ActivityLog> log_;
 };
 
 extern TForm1* Form1;

@@ -143,7 +143,7 @@ bool TForm1::MayUpdateHere(const std::string& version) {
   const char* why = nullptr;
   switch (UpdateFolderAccess(".")) {
     // Installed: the package manager's to update, by "sudo apt upgrade" once the repository is a source.
-    case FolderAccess::NotWritable: why = RepositoryConfigured() ? "34" : "29"; break;
+    case FolderAccess::NotWritable: why = PackageManagerUpdateTextId(); break;
     case FolderAccess::WritableByOthers: why = "31"; break;
     case FolderAccess::OwnAndWritable: break;
   }

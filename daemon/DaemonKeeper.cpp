@@ -48,7 +48,7 @@ bool DaemonKeeper::HandOffUpdate(const std::string& offered) {
   const std::string version = OfferedVersion(offered);
   if (offered_.Contains(version)) return false;
   offered_.Add(version);
-  AddLogLine(LogStamp() + " " + GetLangStr(RepositoryConfigured() ? "34" : "29", version));
+  AddLogLine(LogStamp() + " " + GetLangStr(PackageManagerUpdateTextId(), version));
   return false;
 }
 

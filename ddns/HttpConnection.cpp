@@ -13,7 +13,6 @@
 
 #include "common/AppError.h"
 #include "ddns/HostLookup.h"
-#include "ddns/HttpReply.h"
 #include "platform/SocketErrors.h"
 
 namespace hw {
@@ -212,9 +211,9 @@ std::optional<std::string> HttpConnection::ReadLine() {
   return line;
 }
 
-std::string HttpConnection::ReadUpTo(std::size_t count) {
-  while (buffer_.size() < count && Fill()) {
-  }
+std::string HttpConnection::ReadExactly(std::size_t count) {
+  while (buffer_.size() < count)
+    if (!Fill()) throw ReplyCutShort();
   std::string bytes = buffer_.substr(0, count);
   buffer_.erase(0, bytes.size());
   return bytes;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "common/AppError.h"
 #include "ddns/TlsStream.h"
 
 namespace hw {
@@ -38,6 +39,15 @@ struct HttpLimits {
 // The failure of a reply that goes past one of the bounds above, or frames its body with a size
 // that is no size. Worded like the client's other failure texts.
 inline constexpr const char* kReplyTooLarge = "Max reply size exceeded.";
+
+// The server closed the connection before the exchange was whole: during the request, before the
+// reply's status line, or before the end of a body that its length or its chunks announced. A cut
+// body is never taken for the whole one (a registration's reply cut short would otherwise be taken
+// as the service's word).
+class ReplyCutShort : public TransportError {
+ public:
+  ReplyCutShort() : TransportError("Connection Closed Gracefully.") {}  // wording and capitals as users know it
+};
 
 // One TCP connection to the service, plain or secured by TLS. Waiting for the connect, the handshake
 // and reply data happens in short slices; the owner's pump runs after each quiet slice and, while
@@ -74,8 +84,8 @@ class HttpConnection {
   // A line ended by LF, without its line end (a CR before the LF is dropped); nullopt when the
   // server closed the connection before the line was complete.
   std::optional<std::string> ReadLine();
-  // Up to `count` bytes; fewer when the server closes first.
-  std::string ReadUpTo(std::size_t count);
+  // Exactly `count` bytes; ReplyCutShort when the server closes first.
+  std::string ReadExactly(std::size_t count);
   // Everything up to the server's close; past `limit` bytes the reply fails as too large.
   std::string ReadToClose(std::size_t limit);
   bool PeerClosed() const { return peerClosed_; }

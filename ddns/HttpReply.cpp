@@ -69,9 +69,7 @@ std::string ReadChunked(HttpConnection& connection, std::size_t limit) {
       connection.ReadLine();  // the empty line that ends the chunks
       return body;
     }
-    const std::string chunk = connection.ReadUpTo(size);
-    if (chunk.size() < size) throw ReplyCutShort();
-    body += chunk;
+    body += connection.ReadExactly(size);
     connection.ReadLine();  // the chunk's own line end
   }
 }
@@ -123,9 +121,7 @@ std::string ReadReplyBody(HttpConnection& connection, const HttpReply& reply) {
   const long long length = std::strtoll(reply.Header("content-length").c_str(), nullptr, 10);
   if (length > 0 && static_cast<unsigned long long>(length) > limit) throw TransportError(kReplyTooLarge);
   if (length <= 0) return {};
-  std::string body = connection.ReadUpTo(static_cast<std::size_t>(length));
-  if (body.size() < static_cast<std::size_t>(length)) throw ReplyCutShort();
-  return body;
+  return connection.ReadExactly(static_cast<std::size_t>(length));
 }
 
 }  // namespace hw

@@ -30,14 +30,6 @@ struct HttpReply {
 // The second blank-separated word of a status line as a number; -1 when it is none.
 int StatusCodeOf(const std::string& statusLine);
 
-// The server closed the connection before the reply was whole: before its status line, or before
-// the end of a body that its length or its chunks announced. A cut body is never taken for the whole
-// one (a registration's reply cut short would otherwise be taken as the service's word).
-class ReplyCutShort : public TransportError {
- public:
-  ReplyCutShort() : TransportError("Connection Closed Gracefully.") {}  // wording and capitals as users know it
-};
-
 // Reads the status line and the head, passing over interim 100 replies.
 HttpReply ReadReplyHead(HttpConnection& connection);
 // Reads the body as the head frames it: by length, in chunks, or up to the server's close. Throws

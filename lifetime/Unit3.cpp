@@ -14,7 +14,7 @@
 #include "settings/SettingsStore.h"
 #include "shell/Artwork.h"
 #include "shell/HandlerWiring.h"
-#include "shell/TextColor.h"
+#include "shell/PaletteColor.h"
 #include "shell/WindowFont.h"
 #include "shell/WindowSystem.h"
 
@@ -53,9 +53,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   move(1363, 208);
   setFont(WindowFont());
   setAutoFillBackground(!testAttribute(Qt::WA_TranslucentBackground));
-  QPalette fuchsia = palette();
-  fuchsia.setColor(QPalette::Window, QColor(255, 0, 255));
-  setPalette(fuchsia);
+  SetPaletteColor(*this, QPalette::Window, QColor(255, 0, 255));
 
   // The picture is decoded when the notice is first shown (showEvent).
   JvImage1 = Place(new PlainLabel(this), 0, 0, 254, 200);
@@ -63,7 +61,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   Label1 = Place(new PlainLabel(this), 6, 20, 249, 56);
   Label1->setAlignment(Qt::AlignCenter);
   Label1->setFont(PixelFont("Verdana", 16, true));
-  SetTextColor(*Label1, Qt::black);
+  SetPaletteColor(*Label1, QPalette::WindowText, Qt::black);
 
   Label2 = Place(new ClickableLabel("Find other DDNS", this), 8, 121, 241, 13);
   Label2->setAlignment(Qt::AlignCenter);
@@ -71,7 +69,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   link.setBold(true);
   link.setUnderline(true);
   Label2->setFont(link);
-  SetTextColor(*Label2, Qt::blue);
+  SetPaletteColor(*Label2, QPalette::WindowText, Qt::blue);
   Label2->setCursor(Qt::PointingHandCursor);
 
   Label3 = Place(new ClickableLabel("Do not remind", this), 104, 143, 81, 13);

@@ -164,6 +164,21 @@ TEST_F(UpdateCycle, LogKeepsAThousandLinesAndShowsTheNewest) {
   }
 }
 
+// A client that only waits in the tray makes no list at all: its ticks keep the lines, and the
+// window's first show makes the list with the newest lines in view.
+TEST_F(UpdateCycle, AWindowNeverShownHasNoListUntilItIs) {
+  main->UserName = "al";
+  for (int line = 0; line < 1001; ++line) main->AddLogLine("line " + std::to_string(line));
+  EnqueueOpenTick();
+  Tick();
+  EXPECT_EQ(main->findChild<QListView*>(), nullptr);
+  main->show();
+  QListView* view = main->findChild<QListView*>();
+  ASSERT_NE(view, nullptr);
+  const QRect newest = view->visualRect(view->model()->index(main->ListBox1->count() - 1, 0));
+  EXPECT_TRUE(view->viewport()->rect().contains(newest));
+}
+
 TEST_F(UpdateCycle, FewerThanTwelveLinesLeaveTheViewAlone) {
   main->UserName = "al";
   for (int line = 0; line < 11; ++line) main->AddLogLine("line");
