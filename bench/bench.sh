@@ -28,31 +28,9 @@ service="http://127.0.0.1:$hw_service_port"
 # gains one line a tick and stays at its bound), or left at their default, when the closing notice
 # slides in at start-up and stays on screen until the user closes it.
 machine=$("$build/bench/hw_machine_id")
-envelope=$(python3 - "$machine" <<'EOF'
-import base64, sys
-plain = ("GDS\r\nbench\r\nsecret1\r\n" + sys.argv[1]).encode() + b"\0"
-shifted = bytes((c + i + 5) & 0xFF for i, c in enumerate(plain))
-print("a=" + base64.b64encode(base64.b64encode(shifted)).decode())
-EOF
-)
-curl -s -d "$envelope" "$service/sj.php" >/dev/null
-write_settings() {  # write_settings FILE REMIND: 0, or "default" (no value: reminders wanted)
-  python3 - "$1" "$2" <<'EOF'
-import base64, sqlite3, sys
-db = sqlite3.connect(sys.argv[1])
-db.executescript('CREATE TABLE keys ("path" TEXT PRIMARY KEY COLLATE NOCASE); CREATE TABLE "values" ("path" TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY ("path", name));')
-key = "Software\\Larkmoor Systems\\DDNS"
-db.execute("INSERT INTO keys VALUES (?)", (key,))
-values = [("username", 1, b"bench\0"), ("password", 1, base64.b64encode(b"secret1") + b"\0"), ("REG", 4, b"\1\0\0\0")]
-if sys.argv[2] != "default":
-    values.append(("Remind", 4, int(sys.argv[2]).to_bytes(4, "little")))
-for name, kind, data in values:
-    db.execute('INSERT INTO "values" VALUES (?, ?, ?, ?)', (key, name, kind, data))
-db.commit()
-EOF
-}
-write_settings "$work/settings.db" 0
-write_settings "$work/reminder-due.db" default
+curl -s -d "$(client_envelope bench secret1 "$machine")" "$service/sj.php" >/dev/null
+seed_account "$work/settings.db" bench secret1 0
+seed_account "$work/reminder-due.db" bench secret1
 export HOSTWARDEN_TEST_SETTINGS_DB="$work/settings.db" HOSTWARDEN_TEST_SERVICE_HOST="$service"
 
 now_ms() { date +%s%3N; }

@@ -36,8 +36,8 @@ index() {
     apt-ftparchive -o APT::FTPArchive::Release::Origin=Hostwarden -o APT::FTPArchive::Release::Label=Hostwarden \
       -o APT::FTPArchive::Release::Suite=stable -o APT::FTPArchive::Release::Codename=stable \
       -o APT::FTPArchive::Release::Architectures="$arch all" -o APT::FTPArchive::Release::Components=main \
-      release dists/stable >"$repository.Release.draft"
-    mv "$repository.Release.draft" dists/stable/Release
+      release dists/stable >dists/.Release.draft  # inside the repository; dists is not indexed
+    mv dists/.Release.draft dists/stable/Release
     gpg_ --yes --local-user "$signer" --clearsign -o dists/stable/InRelease dists/stable/Release
     gpg_ --yes --local-user "$signer" --armor --detach-sign -o dists/stable/Release.gpg dists/stable/Release
   )

@@ -6,6 +6,30 @@ hw_pids=()
 hw_dns_port=
 hw_service_port=
 
+# PostgreSQL clusters of the caller's own, run as the postgres user when the caller is root.
+hw_clusters=()
+hw_pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+hw_as_pg=()
+[ "$(id -u)" -eq 0 ] && hw_as_pg=(runuser -u postgres --)
+
+# start_cluster FOLDER PORT [PRIMARY]: a cluster in FOLDER/data with a role hostwarden, listening
+# only on a socket in FOLDER (named by PORT); made from a base backup of PRIMARY (folder:port), as
+# its streaming replica, when one is given. Stopped by stop_everything.
+start_cluster() {
+  local folder=$1 port=$2 primary=${3:-}
+  mkdir -p "$folder"
+  [ "$(id -u)" -eq 0 ] && chown postgres: "$folder"
+  if [ -z "$primary" ]; then
+    "${hw_as_pg[@]}" "$hw_pg_bin/initdb" -D "$folder/data" -A trust -U hostwarden >/dev/null
+  else
+    "${hw_as_pg[@]}" "$hw_pg_bin/pg_basebackup" -h "${primary%:*}" -p "${primary#*:}" -U hostwarden -D "$folder/data" \
+      -R -X stream -c fast
+  fi
+  "${hw_as_pg[@]}" "$hw_pg_bin/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w \
+    -o "-k $folder -p $port -c listen_addresses=''" start >/dev/null
+  hw_clusters+=("$folder/data")
+}
+
 # free_port: a TCP port on the loopback that the system has just handed out and taken back.
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
@@ -37,11 +61,22 @@ start_service() {
     --metrics-listen 127.0.0.1:0 \
     --database "sqlite:$folder/dns.db" --builds "$folder/builds" "$@" 2>>"$folder/service.log" &
   hw_pids+=($!)
-  for _ in $(seq 1 100); do [ -s "$folder/service.port" ] && break; sleep 0.1; done
-  [ -s "$folder/service.port" ] || { echo "the service did not start:"; tail -n 5 "$folder/service.log"; return 1; }
+  wait_for 10 test -s "$folder/service.port" || { echo "the service did not start:"; tail -n 5 "$folder/service.log"; return 1; }
   hw_service_port=$(cat "$folder/service.port")
   start_pdns "$folder" --launch=gsqlite3 --gsqlite3-database="$folder/dns.db"
 }
+
+# client_envelope NAME PASSWORD MACHINE: the client's form body for that account and machine.
+client_envelope() {
+  python3 - "$@" <<'PY'
+import base64, sys
+plain = ("GDS\r\n%s\r\n%s\r\n%s" % tuple(sys.argv[1:4])).encode() + b"\0"
+shifted = bytes((byte + i + 5) & 0xFF for i, byte in enumerate(plain))
+print("a=" + base64.b64encode(base64.b64encode(shifted)).decode())
+PY
+}
+
+pdns_answers() { [[ "$(ask_dns hostwarden.test SOA)" == *hostmaster* ]]; }
 
 # start_pdns FOLDER BACKEND-OPTIONS...: PowerDNS on a free loopback port (hw_dns_port) reading the
 # records from that backend, with every cache off so that a change shows at once; its files in
@@ -56,7 +91,7 @@ start_pdns() {
     --guardian=no --daemon=no --write-pid=no --security-poll-suffix= --cache-ttl=0 --query-cache-ttl=0 \
     --negquery-cache-ttl=0 --zone-cache-refresh-interval=0 >"$folder/pdns.log" 2>&1 &
   hw_pids+=($!)
-  for _ in $(seq 1 100); do ask_dns hostwarden.test SOA | grep -q hostmaster && return 0; sleep 0.1; done
+  wait_for 10 pdns_answers && return 0
   echo "PowerDNS did not answer:"; tail -n 5 "$folder/pdns.log"; return 1
 }
 
@@ -69,7 +104,11 @@ ask_dns() {
 }
 
 stop_everything() {
-  local pid
+  local pid cluster
+  for cluster in "${hw_clusters[@]}"; do
+    "${hw_as_pg[@]}" "$hw_pg_bin/pg_ctl" -D "$cluster" -m immediate stop >/dev/null 2>&1 || true
+  done
+  hw_clusters=()
   for pid in "${hw_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   # A part that has not ended 5 s after TERM (xfce4-panel may not) is killed.
   for pid in "${hw_pids[@]}"; do

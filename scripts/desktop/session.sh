@@ -100,6 +100,27 @@ start_xfce_panel() {
   start_part "$1" xfce4-panel "bus_has org.kde.StatusNotifierWatcher" xfce4-panel
 }
 
+# seed_account DATABASE NAME PASSWORD [REMIND]: the client's stored account, as a registration leaves
+# it, in its settings database (made when missing); REMIND, when given, is the "Remind" choice (0 or 1).
+seed_account() {
+  python3 - "$@" <<'PY'
+import base64, sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.execute('CREATE TABLE IF NOT EXISTS keys ("path" TEXT PRIMARY KEY COLLATE NOCASE)')
+db.execute('CREATE TABLE IF NOT EXISTS "values" ("path" TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL '
+           'COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY ("path", name))')
+key = "Software\\Larkmoor Systems\\DDNS"
+db.execute('INSERT OR IGNORE INTO keys VALUES (?)', (key,))
+values = [("username", 1, sys.argv[2].encode() + b"\0"), ("password", 1, base64.b64encode(sys.argv[3].encode()) + b"\0"),
+          ("REG", 4, b"\1\0\0\0")]
+if len(sys.argv) > 4:
+    values.append(("Remind", 4, int(sys.argv[4]).to_bytes(4, "little")))
+for name, kind, data in values:
+    db.execute('INSERT OR REPLACE INTO "values" VALUES (?, ?, ?, ?)', (key, name, kind, data))
+db.commit()
+PY
+}
+
 # window NAME: the id of the visible window whose title is NAME (empty when there is none).
 window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(window "$1")" ]; }

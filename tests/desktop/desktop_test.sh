@@ -99,16 +99,7 @@ check "the stored account is gone" test "$(stored_reg)" = None
 # An account the service does not know: the start-up's check is answered "@@", the tray icon
 # blinks; a double click stops the blinking and shows the main window.
 end_client
-python3 - "$work/settings.db" <<'EOF'
-import base64, sqlite3, sys
-db = sqlite3.connect(sys.argv[1])
-key = "Software\\Larkmoor Systems\\DDNS"
-db.execute('INSERT OR IGNORE INTO keys VALUES (?)', (key,))
-for name, kind, data in (("username", 1, b"ghost\0"), ("password", 1, base64.b64encode(b"secret1") + b"\0"),
-                         ("REG", 4, b"\1\0\0\0")):
-    db.execute('INSERT OR REPLACE INTO "values" VALUES (?, ?, ?, ?)', (key, name, kind, data))
-db.commit()
-EOF
+seed_account "$work/settings.db" ghost secret1
 start_client
 check "the unknown account's check is answered" wait_for 30 log_has "The service does not know this account"
 icon_changes() {

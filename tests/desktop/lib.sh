@@ -14,24 +14,6 @@ finish() {
   [ "$failed" = 0 ]
 }
 
-# seed_account DATABASE NAME PASSWORD: a stored account, as a registration leaves it.
-seed_account() {
-  python3 - "$@" <<'PY'
-import base64, sqlite3, sys
-db = sqlite3.connect(sys.argv[1])
-db.execute('CREATE TABLE IF NOT EXISTS keys ("path" TEXT PRIMARY KEY COLLATE NOCASE)')
-db.execute('CREATE TABLE IF NOT EXISTS "values" ("path" TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL '
-           'COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY ("path", name))')
-key = "Software\\Larkmoor Systems\\DDNS"
-db.execute('INSERT OR IGNORE INTO keys VALUES (?)', (key,))
-for name, kind, data in (("username", 1, sys.argv[2].encode() + b"\0"),
-                         ("password", 1, base64.b64encode(sys.argv[3].encode()) + b"\0"),
-                         ("REG", 4, b"\1\0\0\0")):
-    db.execute('INSERT OR REPLACE INTO "values" VALUES (?, ?, ?, ?)', (key, name, kind, data))
-db.commit()
-PY
-}
-
 # The window system's view of a window, by its title (X11, also XWayland).
 window_state() { xprop -id "$(window "$1")" _NET_WM_STATE WM_STATE 2>/dev/null; }
 is_minimized() { xprop -id "$1" WM_STATE 2>/dev/null | grep -q "window state: Iconic"; }

@@ -19,7 +19,9 @@ for locale in en_US.UTF-8 zh_TW.UTF-8 zh_CN.UTF-8 de_DE.UTF-8; do
   home=$work/$locale
   mkdir -p "$home"
   status=0
-  env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_STATE_HOME="$home/state" LANG="$locale" LC_ALL="$locale" \
+  # One state folder for all: the build's settings path is in it, so the program is built once (each
+  # run starts from no settings and no database all the same).
+  env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_STATE_HOME="$work/state" LANG="$locale" LC_ALL="$locale" \
     HOSTWARDEN_RUN_BUILD_DIR="$build/run-command" bash "$source/scripts/run.sh" >"$home/output" 2>&1 || status=$?
   if [ "$status" != 0 ] || ! grep -q '^Screenshots: ' "$home/output" || grep -q '^FAILED' "$home/output" ||
      ! grep -q '^worked:  the registration succeeded' "$home/output"; then

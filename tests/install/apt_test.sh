@@ -13,7 +13,9 @@ build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
 if [ "$(id -u)" -ne 0 ]; then echo "skipped: apt installs as root"; exit 77; fi
 work=$(mktemp -d /var/tmp/hostwarden-apt-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# The agents gpg started for the two keys go with the test.
+trap 'gpgconf --homedir "$work/signing" --kill all 2>/dev/null; gpgconf --homedir "$work/stranger" --kill all 2>/dev/null
+  rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
 export HOSTWARDEN_APT_GNUPG=$work/signing
 url=http://127.0.0.1:17861/apt
@@ -28,15 +30,16 @@ for version in 1.3.0.1 1.3.0.2; do
   cmake --build "$work/build" --target hostwarden-daemon hw_man_pages >/dev/null
   (cd "$work/build" && cpack -G DEB -D CPACK_COMPONENTS_ALL="daemon;archive" -B "$work/debs-$version" >/dev/null)
 done
-debs() { ls "$work/debs-$1"/*.deb; }
-[ "$(debs 1.3.0.1 | wc -l)" = 2 ] || fail "version A: $(debs 1.3.0.1)"
-dpkg-deb -c "$(debs 1.3.0.1 | grep archive)" | grep "./etc/apt/sources.list.d/hostwarden.sources$" >/dev/null ||
+version_a=("$work"/debs-1.3.0.1/*.deb)
+version_b=("$work"/debs-1.3.0.2/*.deb)
+[ "${#version_a[@]}" = 2 ] || fail "version A: ${version_a[*]}"
+dpkg-deb -c "$work"/debs-1.3.0.1/hostwarden-archive_*.deb | grep "./etc/apt/sources.list.d/hostwarden.sources$" >/dev/null ||
   fail "the repository's package has no source"
-"$source/scripts/publish-apt.sh" "$work/repository" $(debs 1.3.0.1) >/dev/null
+"$source/scripts/publish-apt.sh" "$work/repository" "${version_a[@]}" >/dev/null
 
 # Another repository signed by a stranger's key, and one whose package differs from its index.
-HOSTWARDEN_APT_GNUPG=$work/stranger "$source/scripts/publish-apt.sh" "$work/forged" $(debs 1.3.0.2) >/dev/null
-"$source/scripts/publish-apt.sh" "$work/tampered" $(debs 1.3.0.2) >/dev/null
+HOSTWARDEN_APT_GNUPG=$work/stranger "$source/scripts/publish-apt.sh" "$work/forged" "${version_b[@]}" >/dev/null
+"$source/scripts/publish-apt.sh" "$work/tampered" "${version_b[@]}" >/dev/null
 for deb in "$work/tampered"/pool/main/hostwarden-daemon_*.deb; do printf 'x' >>"$deb"; done
 
 # Everything else happens in the namespaces: the services, the root of its own, and apt.

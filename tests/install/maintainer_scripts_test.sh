@@ -27,7 +27,8 @@ check() {
 }
 scripts=$build/packaging
 folder=/var/lib/hostwarden
-rm -rf "$folder" /tmp/hostwarden-planted-target
+planted_target=$HOSTWARDEN_TEST_OVERLAID/planted-target  # the test's own, not the machine's /tmp
+rm -rf "$folder" "$planted_target"
 
 # run_script PACKAGE SCRIPT ARGUMENTS...: a maintainer script as dpkg runs it.
 run_script() {
@@ -51,10 +52,10 @@ echo "stored account" >"$folder/settings.db"
 run_script hostwarden-daemon daemon-scripts/postinst configure
 check "an existing settings file keeps its content" grep -q "stored account" "$folder/settings.db"
 rm "$folder/settings.db"
-ln -s /tmp/hostwarden-planted-target "$folder/settings.db"
+ln -s "$planted_target" "$folder/settings.db"
 run_script hostwarden client-scripts/postinst configure
 check "a planted link is replaced by the settings file" test -f "$folder/settings.db" -a ! -L "$folder/settings.db"
-check "the link's target was never made" test ! -e /tmp/hostwarden-planted-target
+check "the link's target was never made" test ! -e "$planted_target"
 
 # Purge: the folder stays while the other package is installed, and goes with the last one.
 cat >>/var/lib/dpkg/status <<STATUS

@@ -43,6 +43,7 @@ with socket.create_connection(("127.0.0.1", port)) as raw, context.wrap_socket(r
     open(report, "a").write("ended after %.1f s\n" % (time.monotonic() - began))
 PY
 client=$!
+hw_pids+=($client)  # stopped with the rest if the test fails before it ends
 wait_for 30 grep -q connected "$work/client" || fail "the client did not connect"
 for reload in 1 2 3 4 5; do
   kill -HUP "$service"
