@@ -21,7 +21,7 @@ packages=(
 # The packages that bring a server of their own, each with the unit it enables.
 server_packages=(pdns-server:pdns.service haproxy:haproxy.service nginx-light:nginx.service)
 # The units whose enabling this step must not leave behind.
-watched_units=(pdns.service postgresql@15-main.service haproxy.service nginx.service)
+watched_units=(postgresql@15-main.service "${server_packages[@]#*:}")
 
 # What the step does around the package installation, from what the machine has:
 #   $1 postgresql: missing|present   $2 /usr/sbin/policy-rc.d: present|absent
@@ -31,19 +31,17 @@ watched_units=(pdns.service postgresql@15-main.service haproxy.service nginx.ser
 #   block-starts     no service starts while the packages install (a policy-rc.d of our own)
 #   disable-UNIT     the unit that a newly installed package enabled is disabled again
 install_plan() {
-  local postgresql=$1 policy=$2 server package state before unit block=no
+  local postgresql=$1 policy=$2 server package state before block=no disables=()
   shift 2
   [ "$postgresql" = missing ] && echo no-main-cluster && block=yes
   for server in "$@"; do
     IFS=: read -r package state before <<<"$server"
-    [ "$state" = missing ] && block=yes
+    [ "$state" = missing ] || continue
+    block=yes
+    [ "$before" = enabled ] || disables+=("disable-$(unit_of "$package")")
   done
   [ "$policy" = absent ] && [ $block = yes ] && echo block-starts
-  for server in "$@"; do
-    IFS=: read -r package state before <<<"$server"
-    unit=$(unit_of "$package")
-    if [ "$state" = missing ] && [ "$before" != enabled ]; then echo "disable-$unit"; fi
-  done
+  [ ${#disables[@]} = 0 ] || printf '%s\n' "${disables[@]}"
   return 0
 }
 
@@ -129,12 +127,12 @@ main() {
   before=()
   for p in "${watched_units[@]}"; do before+=("$(unit_state "$p")"); done
   if [ ${#missing[@]} -gt 0 ]; then
-    local postgresql=present policy=absent plan entry package servers=()
+    local postgresql=present policy=absent plan entry package state servers=()
     is_installed postgresql || postgresql=missing
     for entry in "${server_packages[@]}"; do
-      package=${entry%%:*}
-      is_installed "$package" && servers+=("$package:present:$(unit_state "${entry#*:}")") ||
-        servers+=("$package:missing:$(unit_state "${entry#*:}")")
+      package=${entry%%:*} state=missing
+      is_installed "$package" && state=present
+      servers+=("$package:$state:$(unit_state "${entry#*:}")")
     done
     [ -e /usr/sbin/policy-rc.d ] && policy=present
     plan=$(install_plan "$postgresql" "$policy" "${servers[@]}")
